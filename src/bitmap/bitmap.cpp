@@ -1,0 +1,103 @@
+#include "bitmap/bitmap.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "fileio/fileio.h"
+
+namespace {
+
+constexpr std::uint32_t kFileHeaderSize = 14;
+constexpr std::uint32_t kInfoHeaderSize = 40;
+
+std::size_t StoreBytes(std::int32_t W, std::int32_t H) {
+  // Widths and heights are below 2^31, so 4*W*H stays below 2^64.
+  return std::size_t{4} * static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
+}
+
+void PutU16LE(std::uint8_t* at, std::uint16_t v) {
+  at[0] = static_cast<std::uint8_t>(v);
+  at[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void PutU32LE(std::uint8_t* at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+std::array<std::uint8_t, kBmpHeaderSize> MakeBmpHeader(std::int32_t W, std::int32_t H) {
+  const std::uint64_t pixelBytes = StoreBytes(W, H);
+  if (pixelBytes > 0xFFFFFFFFu - kBmpHeaderSize) {
+    throw std::runtime_error("picture too large for a BMP file");
+  }
+  const auto imageSize = static_cast<std::uint32_t>(pixelBytes);
+  std::array<std::uint8_t, kBmpHeaderSize> header{};
+  std::uint8_t* h = header.data();
+  // File header: signature, file size, two reserved words, pixel offset.
+  h[0] = 'B';
+  h[1] = 'M';
+  PutU32LE(h + 2, static_cast<std::uint32_t>(kBmpHeaderSize) + imageSize);
+  PutU32LE(h + 10, static_cast<std::uint32_t>(kBmpHeaderSize));
+  // Information header: its size, the picture's size (a positive height
+  // means bottom-up rows), one plane, 32 bits a pixel, no compression.
+  h += kFileHeaderSize;
+  PutU32LE(h + 0, kInfoHeaderSize);
+  PutU32LE(h + 4, static_cast<std::uint32_t>(W));
+  PutU32LE(h + 8, static_cast<std::uint32_t>(H));
+  PutU16LE(h + 12, 1);
+  PutU16LE(h + 14, 32);
+  PutU32LE(h + 16, 0);
+  PutU32LE(h + 20, imageSize);
+  // Resolution and colour counts stay 0.
+  return header;
+}
+
+void TBitmap::SetBitmapWidth(std::int32_t newWidth) { Resize(newWidth, height_); }
+
+void TBitmap::SetBitmapHeight(std::int32_t newHeight) { Resize(width_, newHeight); }
+
+void TBitmap::EnsurePixelFormat32() { pixelFormat32_ = true; }
+
+void TBitmap::Resize(std::int32_t newWidth, std::int32_t newHeight) {
+  if (newWidth < 0 || newHeight < 0) throw std::invalid_argument("negative bitmap size");
+  if (newWidth == width_ && newHeight == height_) return;
+  std::unique_ptr<std::uint8_t[]> store;
+  if (newWidth > 0 && newHeight > 0) {
+    const std::size_t bytes = StoreBytes(newWidth, newHeight);
+    store = std::make_unique_for_overwrite<std::uint8_t[]>(bytes);
+    for (std::size_t i = 0; i < bytes; i += 4) {
+      store[i] = store[i + 1] = store[i + 2] = 255;
+      store[i + 3] = 0;
+    }
+    if (store_) {
+      const std::size_t keptRowBytes = std::size_t{4} * std::min(width_, newWidth);
+      const std::int32_t keptRows = std::min(height_, newHeight);
+      for (std::int32_t y = 0; y < keptRows; ++y) {
+        const std::uint8_t* from = store_.get() + StoreBytes(width_, height_ - 1 - y);
+        std::uint8_t* to = store.get() + StoreBytes(newWidth, newHeight - 1 - y);
+        std::memcpy(to, from, keptRowBytes);
+      }
+    }
+  }
+  width_ = newWidth;
+  height_ = newHeight;
+  store_ = std::move(store);
+}
+
+std::span<std::uint8_t> TBitmap::RowPixels(std::int32_t y) {
+  if (y < 0 || y >= height_) throw std::out_of_range("bitmap row out of range");
+  if (!store_) return {};
+  return {store_.get() + StoreBytes(width_, height_ - 1 - y), StoreBytes(width_, 1)};
+}
+
+void TBitmap::SaveBmpFile(const std::string& name) const {
+  if (!store_) {
+    WriteWholeFile(name, {});
+    return;
+  }
+  const auto header = MakeBmpHeader(width_, height_);
+  WriteWholeFile(name, {std::as_bytes(std::span(header)),
+                        std::as_bytes(std::span(store_.get(), StoreBytes(width_, height_)))});
+}

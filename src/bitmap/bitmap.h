@@ -1,0 +1,55 @@
+#pragma once
+// A picture of 32-bit pixels (byte 0 blue, 1 green, 2 red, 3 spare, always
+// 0 here) that is saved as an uncompressed BMP file.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+inline constexpr std::size_t kBmpHeaderSize = 54;
+
+// The 14-byte file header and the 40-byte information header of a W x H
+// 32-bit BI_RGB picture stored bottom-up, little-endian field by field.
+// Throws if the file's size, 54 + 4*W*H, does not fit the 32-bit size field.
+std::array<std::uint8_t, kBmpHeaderSize> MakeBmpHeader(std::int32_t W, std::int32_t H);
+
+class TBitmap {
+ public:
+  TBitmap() = default;
+
+  std::int32_t Width() const { return width_; }
+  std::int32_t Height() const { return height_; }
+  bool IsPixelFormat32() const { return pixelFormat32_; }
+
+  // Resize to newWidth x Height() or Width() x newHeight. An unchanged size
+  // does nothing. A size with a 0 in it drops the store. Otherwise the new
+  // store is white, with the old picture copied in from the top-left corner.
+  // Throws (keeping the bitmap as it was) on a negative size or when the
+  // store cannot be obtained.
+  void SetBitmapWidth(std::int32_t newWidth);
+  void SetBitmapHeight(std::int32_t newHeight);
+
+  // Switches to 32 bits per pixel, keeping the picture.
+  void EnsurePixelFormat32();
+
+  // The 4*Width() bytes of row y, counted from the top, in place. Throws
+  // unless 0 <= y < Height(). Empty when the width is 0.
+  std::span<std::uint8_t> RowPixels(std::int32_t y);
+
+  // Writes the headers and then the store as it lies (bottom row first),
+  // replacing any file of that name; a bitmap without a store gives an empty
+  // file. Throws, before creating the file, if the picture is too large for
+  // a BMP, and if the file cannot be created or written in full.
+  void SaveBmpFile(const std::string& name) const;
+
+ private:
+  void Resize(std::int32_t newWidth, std::int32_t newHeight);
+
+  std::int32_t width_ = 0;
+  std::int32_t height_ = 0;
+  // Both formats keep 4 bytes a pixel, so the switch only records the format.
+  bool pixelFormat32_ = false;
+  std::unique_ptr<std::uint8_t[]> store_;  // bottom row first; null without a size
+};

@@ -1,0 +1,68 @@
+#pragma once
+// Colour rendering of images into a TBitmap. Every renderer first sizes the
+// bitmap to W x H (height before width) and switches it to 32 bits, then
+// writes bytes 0-2 (blue, green, red) of every pixel and never byte 3.
+
+#include <array>
+#include <cstdint>
+
+#include "bitmap/bitmap.h"
+
+// 256 colours from dark blue through cyan, yellow and red to dark red. Each
+// channel is a tent: min(255, max(0, 383 - 4*|i - c|)) with its centre c at
+// 191 for red, 127 for green and 63 for blue.
+struct ColorTable {
+  std::array<std::uint8_t, 256> red;
+  std::array<std::uint8_t, 256> green;
+  std::array<std::uint8_t, 256> blue;
+};
+
+constexpr std::uint8_t TentChannel(int i, int centre) {
+  const int distance = i < centre ? centre - i : i - centre;
+  const int v = 383 - 4 * distance;
+  return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+constexpr ColorTable MakeColorMap() {
+  ColorTable table{};
+  for (int i = 0; i < 256; ++i) {
+    table.red[i] = TentChannel(i, 191);
+    table.green[i] = TentChannel(i, 127);
+    table.blue[i] = TentChannel(i, 63);
+  }
+  return table;
+}
+
+inline constexpr ColorTable ColorMap = MakeColorMap();
+
+// 16 label colours in pixel byte order: blue, green, red, spare (0).
+// Entries 0 and 14 hold the same colour.
+inline constexpr std::array<std::array<std::uint8_t, 4>, 16> LabelPalette = {{
+    {0, 255, 196, 0},    // 0
+    {0, 0, 255, 0},      // 1 red
+    {0, 255, 0, 0},      // 2 green
+    {255, 0, 0, 0},      // 3 blue
+    {255, 255, 0, 0},    // 4
+    {255, 0, 255, 0},    // 5
+    {0, 255, 255, 0},    // 6
+    {0, 128, 255, 0},    // 7
+    {128, 0, 255, 0},    // 8
+    {0, 255, 128, 0},    // 9
+    {128, 255, 0, 0},    // 10
+    {255, 0, 128, 0},    // 11
+    {255, 128, 0, 0},    // 12
+    {0, 196, 255, 0},    // 13
+    {0, 255, 196, 0},    // 14
+    {255, 0, 196, 0},    // 15
+}};
+
+// Maps the window [low, high] of the W*H samples linearly onto the colour
+// map: index floor(v) of v = s*scale - low*scale, scale = 255/(high - low)
+// (a span of 0 counts as 1), clamped to 0..255; a NaN maps to 0.
+void RenderWindowed(const std::uint16_t* samples, TBitmap& bitmap, std::int32_t W, std::int32_t H,
+                    std::int32_t low, std::int32_t high);
+void RenderWindowedFloat(const float* samples, TBitmap& bitmap, std::int32_t W, std::int32_t H,
+                         float low, float high);
+
+// Label 0 is black; any other label takes LabelPalette[label mod 16].
+void RenderLabels(const std::uint16_t* labels, TBitmap& bitmap, std::int32_t W, std::int32_t H);

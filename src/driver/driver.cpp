@@ -1,0 +1,118 @@
+#include "driver/driver.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "bitmap/bitmap.h"
+#include "displib/displib.h"
+#include "fileio/fileio.h"
+#include "functions/functions.h"
+#include "morfologylib/morfologylib.h"
+#include "textimagelib/textimagelib.h"
+#include "textroilib/textroilib.h"
+
+namespace {
+
+// Marks background reached from the frame during the closing of the masks;
+// it is cleared again before a mask leaves that chain.
+constexpr std::uint16_t kKeyValue = 65535;
+// A region must hold more than this many pixels to keep a label.
+constexpr std::uint32_t kMinRegionSize = 10;
+// The input picture shows the 12-bit range.
+constexpr std::int32_t kInputLow = 0;
+constexpr std::int32_t kInputHigh = 4095;
+
+int Fail(const char* message, int status) {
+  std::fputs(message, stdout);
+  return status;
+}
+
+template <class T>
+std::unique_ptr<T[]> ObtainBuffer(std::int64_t samples) {
+  return std::make_unique_for_overwrite<T[]>(static_cast<std::size_t>(samples));
+}
+
+int Segment(const std::string& inputName, const std::string& baseName) {
+  std::int32_t W = 0;
+  std::int32_t H = 0;
+  ScanTextImageSize(inputName, W, H);
+  // A file under 2 GiB holds fewer than 2^30 numbers, but the product is
+  // formed in 64 bits so that no size can wrap to a false zero.
+  if (std::int64_t{W} * H == 0) return Fail("Wrong input file format", -1);
+
+  const std::int32_t W1 = W - 1;
+  const std::int32_t H1 = H - 1;
+  const std::int64_t n = std::int64_t{W} * H;
+  const std::int64_t n1 = std::int64_t{W1} * H1;
+  // Every buffer is written whole before it is read, so none is cleared.
+  const auto inputImage = ObtainBuffer<std::uint16_t>(n);
+  const auto gradient = ObtainBuffer<float>(n1);
+  const auto cellMask = ObtainBuffer<std::uint16_t>(n1);
+  const auto pixelMask = ObtainBuffer<std::uint16_t>(n);
+
+  ReadTextImage(inputName, inputImage.get(), W, H);
+
+  ComputeRobertsGradient(gradient.get(), inputImage.get(), W, H);
+  const GradientStats stats = ComputeGradientStats(gradient.get(), W1, H1);
+  const float threshold = SelectGradientThreshold(stats);
+  BinarizeGradient(cellMask.get(), gradient.get(), W1, H1, threshold);
+
+  // Close the edge cells: background reached from the frame takes the key,
+  // what it cannot reach is enclosed and becomes foreground.
+  SetBorderZeros(cellMask.get(), W1, H1, kKeyValue);
+  FloodFillFromBorder(cellMask.get(), W1, H1, kKeyValue);
+  FillEnclosedZeros(cellMask.get(), W1, H1);
+  ClearValue(cellMask.get(), W1, H1, kKeyValue);
+
+  // On the pixel grid the key on the frame counts as foreground, so the
+  // erosion does not wear regions away where they touch the frame.
+  CellMaskToPixelMask(pixelMask.get(), cellMask.get(), W, H);
+  SetBorderZeros(pixelMask.get(), W, H, kKeyValue);
+  Erode3x3(pixelMask.get(), W, H);
+  ClearValue(pixelMask.get(), W, H, kKeyValue);
+  LabelRegions(pixelMask.get(), W, H, kMinRegionSize);
+
+  WriteTextImage(baseName, pixelMask.get(), W, H);
+
+  TBitmap bitmap;
+  bitmap.SetBitmapWidth(W);
+  bitmap.SetBitmapHeight(H);
+  RenderWindowed(inputImage.get(), bitmap, W, H, kInputLow, kInputHigh);
+  bitmap.SaveBmpFile(baseName + "_In.bmp");
+  RenderLabels(pixelMask.get(), bitmap, W, H);
+  bitmap.SaveBmpFile(baseName + "_Reg.bmp");
+  bitmap.SetBitmapWidth(W1);
+  bitmap.SetBitmapHeight(H1);
+  RenderWindowedFloat(gradient.get(), bitmap, W1, H1, stats.minValue, stats.maxValue);
+  bitmap.SaveBmpFile(baseName + "_Grad.bmp");
+  return 0;
+}
+
+}  // namespace
+
+float SelectGradientThreshold(const GradientStats& stats) {
+  const std::int32_t reference = stats.histogram[0];
+  const int peak = static_cast<int>(stats.peakBin);
+  for (int k = peak; k < kHistogramBins; ++k) {
+    if (stats.histogram[k] < reference) return static_cast<float>(k);
+  }
+  // No bin fell below bin 0. When bin 0 is empty no bin can; then the first
+  // empty bin above the peak still separates the strong gradients.
+  if (reference == 0) {
+    for (int k = peak; k < kHistogramBins; ++k) {
+      if (stats.histogram[k] == 0) return static_cast<float>(k);
+    }
+  }
+  return static_cast<float>(kHistogramBins - 1);
+}
+
+int RunSegmentation(int argc, const char* const* argv) {
+  try {
+    if (argc < 3) return Fail("To few parameters", -1);
+    if (!IsExistingFile(argv[1])) return Fail("Input file does not exists", -1);
+    return Segment(argv[1], argv[2]);
+  } catch (...) {
+    return Fail("Execution error", -2);
+  }
+}

@@ -1,0 +1,17 @@
+#pragma once
+// One segmentation run: edgeseg INPUT OUTBASE.
+
+#include "functionsfloat/functionsfloat.h"
+
+// The binarisation threshold: starting at peakBin, the first bin whose count
+// is below the count of bin 0. When no bin up to 4095 qualifies: with bin 0
+// empty, the first bin from peakBin on that is empty; otherwise, or when
+// there is none, 4095.
+float SelectGradientThreshold(const GradientStats& stats);
+
+// Runs the whole tool and returns the exit status: 0 on success, -1 after a
+// failed argument, input or format check ("To few parameters", "Input file
+// does not exists", "Wrong input file format"), -2 after any error during
+// the run ("Execution error"). Messages go to standard output with no line
+// end; nothing is printed on success.
+int RunSegmentation(int argc, const char* const* argv);

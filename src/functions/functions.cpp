@@ -1,0 +1,134 @@
+#include "functions/functions.h"
+
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+// Union-find over provisional labels in which every root is the smallest
+// label of its group, so a root is exactly the label that an eager merging
+// scan would have left on the whole group. Parents are always smaller than
+// their children.
+std::uint32_t FindRoot(std::vector<std::uint32_t>& parent, std::uint32_t label) {
+  while (parent[label] != label) {
+    parent[label] = parent[parent[label]];
+    label = parent[label];
+  }
+  return label;
+}
+
+}  // namespace
+
+void SetBorderZeros(std::uint16_t* mask, std::int32_t W, std::int32_t H, std::uint16_t key) {
+  if (W <= 0 || H <= 0) return;
+  const std::size_t width = static_cast<std::size_t>(W);
+  auto mark = [key](std::uint16_t& sample) {
+    if (sample == 0) sample = key;
+  };
+  std::uint16_t* const lastRow = mask + static_cast<std::size_t>(H - 1) * width;
+  for (std::size_t x = 0; x < width; ++x) mark(mask[x]);
+  for (std::size_t x = 0; x < width; ++x) mark(lastRow[x]);
+  for (std::int32_t y = 0; y < H; ++y) mark(mask[static_cast<std::size_t>(y) * width]);
+  for (std::int32_t y = 0; y < H; ++y) mark(mask[static_cast<std::size_t>(y) * width + width - 1]);
+}
+
+void ClearValue(std::uint16_t* mask, std::int32_t W, std::int32_t H, std::uint16_t key) {
+  if (key == 0 || W <= 0 || H <= 0) return;
+  std::replace(mask, mask + static_cast<std::size_t>(W) * static_cast<std::size_t>(H), key,
+               std::uint16_t{0});
+}
+
+void CellMaskToPixelMask(std::uint16_t* pixelMask, const std::uint16_t* cellMask, std::int32_t W,
+                         std::int32_t H) {
+  if (W <= 0 || H <= 0) return;
+  const std::size_t width = static_cast<std::size_t>(W);
+  const std::size_t cellWidth = width - 1;
+  for (std::int32_t y = 0; y < H; ++y) {
+    std::uint16_t* out = pixelMask + static_cast<std::size_t>(y) * width;
+    if (y == 0 || y == H - 1) {
+      std::fill(out, out + width, std::uint16_t{0});
+      continue;
+    }
+    const std::uint16_t* above = cellMask + static_cast<std::size_t>(y - 1) * cellWidth;
+    const std::uint16_t* below = above + cellWidth;
+    out[0] = 0;
+    for (std::size_t x = 1; x + 1 < width; ++x) {
+      out[x] = (above[x - 1] != 0 && above[x] != 0 && below[x - 1] != 0 && below[x] != 0) ? 1 : 0;
+    }
+    out[width - 1] = 0;
+  }
+}
+
+std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
+                          std::uint32_t minSize) {
+  if (W <= 0 || H <= 0) return 0;
+  const std::size_t width = static_cast<std::size_t>(W);
+  const std::size_t n = width * static_cast<std::size_t>(H);
+  const auto labels = std::make_unique_for_overwrite<std::uint32_t[]>(n);
+  std::vector<std::uint32_t> parent{0};  // label 0 is the background's
+  parent.reserve(10000);
+  std::int64_t replacements = 0;
+
+  // One scan in the order of the eager merge: left, up-right, up, up-left.
+  for (std::size_t y = 0; y < static_cast<std::size_t>(H); ++y) {
+    for (std::size_t x = 0; x < width; ++x) {
+      const std::size_t k = y * width + x;
+      const std::uint16_t s = image[k];
+      if (s == 0) {
+        labels[k] = 0;
+        continue;
+      }
+      std::uint32_t found[4];
+      int count = 0;
+      auto collect = [&](std::size_t j) {
+        if (image[j] == s) found[count++] = FindRoot(parent, labels[j]);
+      };
+      if (x > 0) collect(k - 1);
+      if (y > 0) {
+        if (x + 1 < width) collect(k - width + 1);
+        collect(k - width);
+        if (x > 0) collect(k - width - 1);
+      }
+      if (count == 0) {
+        labels[k] = static_cast<std::uint32_t>(parent.size());
+        parent.push_back(labels[k]);
+        continue;
+      }
+      const std::uint32_t smallest = *std::min_element(found, found + count);
+      labels[k] = smallest;
+      for (int i = 0; i < count; ++i) {
+        if (found[i] == smallest) continue;
+        parent[found[i]] = smallest;
+        ++replacements;
+      }
+    }
+  }
+
+  // Resolve every label to its root in ascending order: a parent is smaller
+  // than its child, so it is already resolved when the child is reached.
+  const std::size_t labelCount = parent.size();
+  for (std::size_t j = 1; j < labelCount; ++j) parent[j] = parent[parent[j]];
+
+  std::vector<std::uint32_t> size(labelCount, 0);
+  for (std::size_t k = 0; k < n; ++k) ++size[parent[labels[k]]];
+
+  // Only roots hold pixels, so merged-away labels map to 0 and leave no gap.
+  std::vector<std::uint32_t> finalLabel(labelCount, 0);
+  std::uint32_t next = 1;
+  for (std::size_t j = 1; j < labelCount; ++j) {
+    if (size[j] > minSize) finalLabel[j] = next++;
+  }
+  if (next - 1 > 65535) throw std::runtime_error("more than 65535 regions");
+  for (std::size_t j = 1; j < labelCount; ++j) finalLabel[j] = finalLabel[parent[j]];
+
+  for (std::size_t k = 0; k < n; ++k) image[k] = static_cast<std::uint16_t>(finalLabel[labels[k]]);
+  return static_cast<std::int32_t>(replacements);
+}
+
+void ReplaceLabel(std::uint16_t* labels, std::int32_t lastIndex, std::uint16_t oldLabel,
+                  std::uint16_t newLabel) {
+  if (lastIndex < 0) return;
+  std::replace(labels, labels + static_cast<std::size_t>(lastIndex) + 1, oldLabel, newLabel);
+}

@@ -1,0 +1,97 @@
+#include "functionsfloat/functionsfloat.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <stdexcept>
+
+namespace {
+
+// Negative values cannot come from a gradient; they are counted in bin 0.
+int BinOf(float v) {
+  if (!(v >= 0.0f)) return 0;
+  if (v >= 4095.0f) return kHistogramBins - 1;
+  return static_cast<int>(v);
+}
+
+// First bin at which the cumulative count c satisfies reached(c). The full
+// count always satisfies it, so a bin is found.
+template <class Reached>
+int FirstBinWhere(const std::array<std::int32_t, kHistogramBins>& histogram, Reached reached) {
+  std::int64_t c = 0;
+  for (int k = 0; k < kHistogramBins; ++k) {
+    c += histogram[k];
+    if (reached(c)) return k;
+  }
+  return kHistogramBins - 1;
+}
+
+}  // namespace
+
+void ComputeRobertsGradient(float* gradient, const std::uint16_t* image, std::int32_t W,
+                            std::int32_t H) {
+  const std::size_t width = static_cast<std::size_t>(W);
+  for (std::int32_t y = 0; y + 1 < H; ++y) {
+    const std::uint16_t* top = image + static_cast<std::size_t>(y) * width;
+    const std::uint16_t* bottom = top + width;
+    for (std::int32_t x = 0; x + 1 < W; ++x) {
+      const std::int64_t a = std::int64_t{top[x]} - bottom[x + 1];
+      const std::int64_t b = std::int64_t{top[x + 1]} - bottom[x];
+      // a*a + b*b reaches 2 * 65535^2, past 2^32, and is exact in 64 bits.
+      *gradient++ = static_cast<float>(std::sqrt(static_cast<double>(a * a + b * b)));
+    }
+  }
+}
+
+GradientStats ComputeGradientStats(const float* gradient, std::int32_t w, std::int32_t h) {
+  if (w < 3 || h < 3) throw std::runtime_error("no inner gradient samples");
+  GradientStats stats;
+  stats.minValue = gradient[0];
+  stats.maxValue = gradient[0];
+
+  // Plain double sums in row order: the sign of a variance that rounds to
+  // just below zero depends on exactly this order and precision.
+  double sum = 0;
+  double sumSquares = 0;
+  for (std::int32_t y = 1; y < h - 1; ++y) {
+    const float* row = gradient + static_cast<std::size_t>(y) * w;
+    for (std::int32_t x = 1; x < w - 1; ++x) {
+      const float v = row[x];
+      if (v < stats.minValue) stats.minValue = v;
+      if (v > stats.maxValue) stats.maxValue = v;
+      sum += v;
+      sumSquares += static_cast<double>(v) * v;
+      ++stats.histogram[BinOf(v)];
+    }
+  }
+  const std::int32_t n = (w - 2) * (h - 2);
+  stats.sampleCount = n;
+  stats.mean = static_cast<float>(sum / n);
+  const double m = stats.mean;
+  const double variance = (sumSquares - static_cast<double>(n) * m * m) / n;
+  if (variance < 0) {
+    std::fputs("\r\nsqrt: DOMAIN error\r\n", stderr);
+    stats.stdDev = std::numeric_limits<float>::quiet_NaN();
+  } else {
+    stats.stdDev = static_cast<float>(std::sqrt(variance));
+  }
+
+  const std::int64_t count = n;
+  stats.lowBin = static_cast<float>(
+      FirstBinWhere(stats.histogram, [count](std::int64_t c) { return 100 * c > count; }));
+  stats.highBin = static_cast<float>(
+      FirstBinWhere(stats.histogram, [count](std::int64_t c) { return 100 * c >= 99 * count; }));
+  for (int k = 0; k < kHistogramBins; ++k) {
+    if (stats.histogram[k] > stats.peakCount) {
+      stats.peakCount = stats.histogram[k];
+      stats.peakBin = static_cast<float>(k);
+    }
+  }
+  return stats;
+}
+
+void BinarizeGradient(std::uint16_t* mask, const float* gradient, std::int32_t w,
+                      std::int32_t h, float threshold) {
+  const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+  for (std::size_t i = 0; i < n; ++i) mask[i] = gradient[i] > threshold ? 1 : 0;
+}

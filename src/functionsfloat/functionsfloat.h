@@ -1,0 +1,48 @@
+#pragma once
+// The gradient of an image, its statistics and its binarisation.
+//
+// The gradient lives on the grid of cells between the pixels: for a W x H
+// image it measures (W-1) x (H-1), and cell (x, y) is the 2 x 2 block of
+// pixels whose top-left pixel is (x, y). A GradientImage is a row-major
+// array of 32-bit floats of that size.
+
+#include <array>
+#include <cstdint>
+
+inline constexpr int kHistogramBins = 4096;
+
+// Statistics of the inner samples (all but a one-sample frame) of a float
+// image. minValue and maxValue start from the corner sample (0, 0) although
+// it lies on the frame. Bin k holds values in [k, k+1); bin 4095 holds every
+// value of 4095 or more. lowBin, highBin and peakBin are bin indices held as
+// whole-number floats.
+struct GradientStats {
+  float minValue = 0;
+  float maxValue = 0;
+  float mean = 0;
+  float stdDev = 0;
+  float lowBin = 0;        // first bin where the cumulative count exceeds 1 %
+  float highBin = 0;       // first bin where the cumulative count reaches 99 %
+  std::int32_t peakCount = 0;
+  float peakBin = 0;       // lowest bin holding peakCount
+  std::int32_t sampleCount = 0;
+  std::array<std::int32_t, kHistogramBins> histogram{};
+};
+
+// Writes the Roberts-cross magnitude sqrt(a*a + b*b), with
+// a = I(x,y) - I(x+1,y+1) and b = I(x+1,y) - I(x,y+1), for every cell of the
+// W x H image into gradient ((W-1)*(H-1) floats), rounded to nearest.
+void ComputeRobertsGradient(float* gradient, const std::uint16_t* image, std::int32_t W,
+                            std::int32_t H);
+
+// Statistics of the w x h float image. The variance is taken against the
+// mean rounded to float and is not clamped: when rounding leaves it below
+// zero, "\r\nsqrt: DOMAIN error\r\n" goes to standard error at once and
+// stdDev is a NaN; nothing else changes. Throws when there are no inner
+// samples (w < 3 or h < 3), where the mean would be 0/0.
+GradientStats ComputeGradientStats(const float* gradient, std::int32_t w, std::int32_t h);
+
+// mask[i] = 1 where gradient[i] > threshold, else 0, for all w*h samples,
+// frame included.
+void BinarizeGradient(std::uint16_t* mask, const float* gradient, std::int32_t w,
+                      std::int32_t h, float threshold);

@@ -1,0 +1,137 @@
+#include "bitmap/bitmap.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+std::uint32_t U32At(const std::string& bytes, std::size_t at) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(bytes[at + i]);
+  return v;
+}
+
+std::uint16_t U16At(const std::string& bytes, std::size_t at) {
+  return static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes[at]) |
+                                    static_cast<std::uint8_t>(bytes[at + 1]) << 8);
+}
+
+// Paints pixel (x, y) with blue = 10*x + y, green = 100 + y, red = 200 + x.
+void Paint(TBitmap& bitmap) {
+  for (std::int32_t y = 0; y < bitmap.Height(); ++y) {
+    auto row = bitmap.RowPixels(y);
+    for (std::int32_t x = 0; x < bitmap.Width(); ++x) {
+      row[4 * x] = static_cast<std::uint8_t>(10 * x + y);
+      row[4 * x + 1] = static_cast<std::uint8_t>(100 + y);
+      row[4 * x + 2] = static_cast<std::uint8_t>(200 + x);
+    }
+  }
+}
+
+TEST(SaveBmpFile, ThreeByTwoPicture) {
+  test::ScratchDir dir;
+  TBitmap bitmap;
+  bitmap.SetBitmapWidth(3);
+  bitmap.SetBitmapHeight(2);
+  bitmap.EnsurePixelFormat32();
+  Paint(bitmap);
+  test::WriteFile(dir / "p.bmp", std::string(500, 'x'));
+  bitmap.SaveBmpFile(dir / "p.bmp");
+  const std::string file = test::ReadFile(dir / "p.bmp");
+  ASSERT_EQ(file.size(), 78u);
+
+  EXPECT_EQ(file.substr(0, 2), "BM");
+  const std::vector<std::uint32_t> fields = {U32At(file, 2),  U32At(file, 6),  U32At(file, 10),
+                                             U32At(file, 14), U32At(file, 18), U32At(file, 22),
+                                             U32At(file, 30), U32At(file, 34), U32At(file, 38),
+                                             U32At(file, 42), U32At(file, 46), U32At(file, 50)};
+  EXPECT_EQ(fields, (std::vector<std::uint32_t>{78, 0, 54, 40, 3, 2, 0, 24, 0, 0, 0, 0}));
+  EXPECT_EQ(U16At(file, 26), 1);
+  EXPECT_EQ(U16At(file, 28), 32);
+
+  // Bottom row (y = 1) first, each pixel blue, green, red, spare 0.
+  const std::string expected = {
+      1,  101, char(200), 0, 11, 101, char(201), 0, 21, 101, char(202), 0,
+      0,  100, char(200), 0, 10, 100, char(201), 0, 20, 100, char(202), 0,
+  };
+  EXPECT_EQ(file.substr(54), expected);
+}
+
+TEST(SaveBmpFile, NoStoreGivesAnEmptyFile) {
+  test::ScratchDir dir;
+  for (const auto& [w, h] : {std::pair{0, 0}, {5, 0}, {0, 5}}) {
+    TBitmap bitmap;
+    bitmap.SetBitmapWidth(w);
+    bitmap.SetBitmapHeight(h);
+    test::WriteFile(dir / "p.bmp", "old content");
+    bitmap.SaveBmpFile(dir / "p.bmp");
+    EXPECT_EQ(test::ReadFile(dir / "p.bmp"), "") << w << "x" << h;
+  }
+}
+
+TEST(SaveBmpFile, UncreatableFileThrows) {
+  test::ScratchDir dir;
+  TBitmap bitmap;
+  bitmap.SetBitmapWidth(1);
+  bitmap.SetBitmapHeight(1);
+  EXPECT_THROW(bitmap.SaveBmpFile(dir / "missing/p.bmp"), std::runtime_error);
+  EXPECT_THROW(bitmap.SaveBmpFile("/dev/full"), std::runtime_error);
+}
+
+TEST(MakeBmpHeader, RefusesFilesPast4GiB) {
+  // 54 + 4*W*H must fit in 32 bits: 4 * 1073741810 + 54 = 0xFFFFFFFE.
+  EXPECT_EQ(U32At(std::string(reinterpret_cast<const char*>(MakeBmpHeader(1, 1073741810).data()), 54), 2),
+            0xFFFFFFFEu);
+  EXPECT_THROW(MakeBmpHeader(1, 1073741811), std::runtime_error);
+  EXPECT_THROW(MakeBmpHeader(65536, 65536), std::runtime_error);
+  EXPECT_THROW(MakeBmpHeader(2147483647, 2147483647), std::runtime_error);
+}
+
+TEST(TBitmap, ResizingKeepsTheTopLeftAndFillsWhite) {
+  TBitmap bitmap;
+  EXPECT_FALSE(bitmap.IsPixelFormat32());
+  bitmap.SetBitmapWidth(3);
+  EXPECT_EQ(bitmap.Width(), 3);
+  EXPECT_EQ(bitmap.Height(), 0);
+  bitmap.SetBitmapHeight(3);
+  bitmap.EnsurePixelFormat32();
+  EXPECT_TRUE(bitmap.IsPixelFormat32());
+  Paint(bitmap);
+
+  bitmap.SetBitmapWidth(2);
+  bitmap.SetBitmapHeight(4);
+  EXPECT_TRUE(bitmap.IsPixelFormat32());
+  const std::vector<std::vector<std::uint8_t>> rows = {
+      {0, 100, 200, 0, 10, 100, 201, 0},
+      {1, 101, 200, 0, 11, 101, 201, 0},
+      {2, 102, 200, 0, 12, 102, 201, 0},
+      {255, 255, 255, 0, 255, 255, 255, 0},
+  };
+  for (std::int32_t y = 0; y < 4; ++y) {
+    const auto row = bitmap.RowPixels(y);
+    EXPECT_EQ(std::vector<std::uint8_t>(row.begin(), row.end()), rows[y]) << "row " << y;
+  }
+
+  // Setting the current size again changes nothing, not even white pixels.
+  bitmap.RowPixels(3)[0] = 7;
+  bitmap.SetBitmapWidth(2);
+  bitmap.SetBitmapHeight(4);
+  EXPECT_EQ(bitmap.RowPixels(3)[0], 7);
+}
+
+TEST(TBitmap, RowsOutsideThePictureThrow) {
+  TBitmap bitmap;
+  bitmap.SetBitmapWidth(2);
+  bitmap.SetBitmapHeight(2);
+  EXPECT_THROW(bitmap.RowPixels(-1), std::out_of_range);
+  EXPECT_THROW(bitmap.RowPixels(2), std::out_of_range);
+  EXPECT_EQ(bitmap.RowPixels(1).size(), 8u);
+  EXPECT_THROW(bitmap.SetBitmapWidth(-1), std::invalid_argument);
+  EXPECT_EQ(bitmap.Width(), 2);
+}
+
+}  // namespace

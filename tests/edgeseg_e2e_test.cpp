@@ -1,0 +1,289 @@
+// Runs the built tool on small files and checks, together, its exit status,
+// its exact standard output and error, and the files it leaves.
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "displib/displib.h"
+#include "test_support.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status = -1;  // as a shell sees it: 0, 255 or 254
+  std::string out;
+  std::string err;
+};
+
+Outcome RunTool(const test::ScratchDir& dir, const std::vector<std::string>& args) {
+  std::vector<std::string> words = {EDGESEG_TOOL};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  const std::string outName = dir / "stdout.txt";
+  const std::string errName = dir / "stderr.txt";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = 0;
+  Outcome outcome;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    if (WIFEXITED(wstatus)) outcome.status = WEXITSTATUS(wstatus);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  outcome.out = test::ReadFile(outName);
+  outcome.err = test::ReadFile(errName);
+  fs::remove(outName);
+  fs::remove(errName);
+  return outcome;
+}
+
+// The names in the directory, sorted.
+std::vector<std::string> FilesIn(const test::ScratchDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(fs::path(dir / ""))) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A W x H image as text, sample (x, y) = value(x, y).
+std::string ImageText(int W, int H, const std::function<int(int, int)>& value,
+                      const std::string& lineEnd = "\n") {
+  std::string text;
+  for (int y = 0; y < H; ++y) {
+    for (int x = 0; x < W; ++x) text += std::to_string(value(x, y)) + (x + 1 < W ? " " : lineEnd);
+  }
+  return text;
+}
+
+// Label text from a picture: '.' is 0, a digit is its label.
+std::string LabelText(const std::vector<std::string>& rows) {
+  std::string text;
+  for (const auto& row : rows) {
+    for (std::size_t x = 0; x < row.size(); ++x) {
+      text += (row[x] == '.' ? '0' : row[x]);
+      text += x + 1 < row.size() ? ' ' : '\n';
+    }
+  }
+  return text;
+}
+
+std::uint32_t U32At(const std::string& bytes, std::size_t at) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(bytes[at + i]);
+  return v;
+}
+
+// Pixel (x, y) of a 32-bit bottom-up BMP as red, green, blue.
+std::array<int, 3> BmpPixel(const std::string& bmp, std::uint32_t x, std::uint32_t y) {
+  const std::uint32_t W = U32At(bmp, 18);
+  const std::uint32_t H = U32At(bmp, 22);
+  const std::size_t at = 54 + 4 * (static_cast<std::size_t>(H - 1 - y) * W + x);
+  return {static_cast<std::uint8_t>(bmp[at + 2]), static_cast<std::uint8_t>(bmp[at + 1]),
+          static_cast<std::uint8_t>(bmp[at])};
+}
+
+// Two bright 6 x 6 blocks on black: A at the top right, B lower left.
+int TwoBlocks(int x, int y) {
+  const bool a = x >= 10 && x <= 15 && y >= 2 && y <= 7;
+  const bool b = x >= 2 && x <= 7 && y >= 5 && y <= 10;
+  return a || b ? 1000 : 0;
+}
+
+const std::vector<std::string> kTwoBlockLabels = {
+    "....................",
+    "....................",
+    "....................",
+    "...........1111.....",
+    "...........1111.....",
+    "...........1111.....",
+    "...2222....1111.....",
+    "...2222.............",
+    "...2222.............",
+    "...2222.............",
+    "....................",
+    "....................",
+    "....................",
+    "....................",
+};
+
+TEST(Edgeseg, SegmentsTwoBlocksIntoFourFiles) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(20, 14, TwoBlocks));
+  const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"in.txt", "res", "res_Grad.bmp", "res_In.bmp", "res_Reg.bmp"}));
+  EXPECT_EQ(test::ReadFile(dir / "res"), LabelText(kTwoBlockLabels));
+
+  const std::string in = test::ReadFile(dir / "res_In.bmp");
+  const std::string reg = test::ReadFile(dir / "res_Reg.bmp");
+  const std::string grad = test::ReadFile(dir / "res_Grad.bmp");
+  ASSERT_EQ(in.size(), 54u + 4 * 20 * 14);
+  ASSERT_EQ(reg.size(), 54u + 4 * 20 * 14);
+  ASSERT_EQ(grad.size(), 54u + 4 * 19 * 13);
+  EXPECT_EQ(U32At(grad, 18), 19u);
+  EXPECT_EQ(U32At(grad, 22), 13u);
+
+  // Input: 1000 is index floor(1000 * 255/4095) = 62, 0 is index 0.
+  const std::array<int, 3> bright = {ColorMap.red[62], ColorMap.green[62], ColorMap.blue[62]};
+  EXPECT_EQ(BmpPixel(in, 10, 2), bright);
+  EXPECT_EQ(BmpPixel(in, 9, 2), (std::array<int, 3>{0, 0, 131}));
+  // Regions: label 1 red, label 2 green, background black; rows bottom-up.
+  EXPECT_EQ(BmpPixel(reg, 11, 3), (std::array<int, 3>{255, 0, 0}));
+  EXPECT_EQ(BmpPixel(reg, 3, 9), (std::array<int, 3>{0, 255, 0}));
+  EXPECT_EQ(BmpPixel(reg, 10, 3), (std::array<int, 3>{0, 0, 0}));
+  // Gradient window min..max: the block corners reach the top of the map,
+  // the flat background its bottom.
+  EXPECT_EQ(BmpPixel(grad, 0, 0), (std::array<int, 3>{0, 0, 131}));
+  EXPECT_EQ(BmpPixel(grad, 10, 1), (std::array<int, 3>{127, 0, 0}));
+}
+
+TEST(Edgeseg, CrLfLinesAndExtraArgumentsChangeNothing) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "lf.txt", ImageText(20, 14, TwoBlocks));
+  test::WriteFile(dir / "crlf.txt", ImageText(20, 14, TwoBlocks, "\r\n"));
+  ASSERT_EQ(RunTool(dir, {dir / "lf.txt", dir / "a"}).status, 0);
+  ASSERT_EQ(RunTool(dir, {dir / "crlf.txt", dir / "b", "extra", "args"}).status, 0);
+  for (const std::string suffix : {"", "_In.bmp", "_Reg.bmp", "_Grad.bmp"}) {
+    EXPECT_EQ(test::ReadFile(dir / ("a" + suffix)), test::ReadFile(dir / ("b" + suffix))) << suffix;
+  }
+}
+
+TEST(Edgeseg, OutputBaseMayBeTheInput) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "img", ImageText(20, 14, TwoBlocks));
+  EXPECT_EQ(RunTool(dir, {dir / "img", dir / "img"}).status, 0);
+  EXPECT_EQ(test::ReadFile(dir / "img"), LabelText(kTwoBlockLabels));
+  EXPECT_TRUE(fs::exists(dir / "img_Grad.bmp"));
+}
+
+TEST(Edgeseg, LargeValuesAreClampedNotRefused) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(20, 14, [](int x, int y) { return TwoBlocks(x, y) ? 2147483647 : 65536; }));
+  const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(test::ReadFile(dir / "res"), LabelText(std::vector<std::string>(14, std::string(20, '.'))));
+}
+
+struct FailureCase {
+  const char* what;
+  std::string input;          // file content; empty name below means none
+  std::vector<std::string> args;  // "@" stands for the input file, "$" for the scratch directory
+  int status;
+  std::string message;
+};
+
+TEST(Edgeseg, FailuresPrintOneMessageAndWriteNothing) {
+  const std::string image = ImageText(6, 6, [](int x, int y) { return x * y; });
+  const std::vector<FailureCase> cases = {
+      {"no arguments", image, {}, 255, "To few parameters"},
+      {"input only", image, {"@"}, 255, "To few parameters"},
+      {"missing input", image, {"$/missing", "$/out"}, 255, "Input file does not exists"},
+      {"directory input", image, {"$", "$/out"}, 255, "Input file does not exists"},
+      {"empty input", "", {"@", "$/out"}, 255, "Wrong input file format"},
+      {"no line feed", "1 2 3 4", {"@", "$/out"}, 255, "Wrong input file format"},
+      {"differing lines", "1 2 3\n4 5\n", {"@", "$/out"}, 255, "Wrong input file format"},
+      {"only blank lines", "\n\n\n", {"@", "$/out"}, 255, "Wrong input file format"},
+      {"device", image, {"/dev/null", "$/out"}, 255, "Wrong input file format"},
+      {"three columns", ImageText(3, 9, [](int x, int) { return x; }), {"@", "$/out"}, 254, "Execution error"},
+      {"three rows", ImageText(9, 3, [](int x, int) { return x; }), {"@", "$/out"}, 254, "Execution error"},
+      {"value past 2^31 - 1", "1 2 3 4\n5 6 7 8\n9 10 11 12\n13 14 15 2147483648\n", {"@", "$/out"}, 254,
+       "Execution error"},
+      {"output directory missing", image, {"@", "$/missing/out"}, 254, "Execution error"},
+      {"empty output base", image, {"@", ""}, 254, "Execution error"},
+  };
+  for (const FailureCase& c : cases) {
+    test::ScratchDir dir;
+    test::WriteFile(dir / "in.txt", c.input);
+    std::vector<std::string> args;
+    for (const std::string& arg : c.args) {
+      args.push_back(arg == "@" ? dir / "in.txt" : arg.starts_with("$") ? dir / "" + arg.substr(1) : arg);
+    }
+    const Outcome run = RunTool(dir, args);
+    EXPECT_EQ(run.status, c.status) << c.what;
+    EXPECT_EQ(run.out, c.message) << c.what;
+    EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"in.txt"}) << c.what;
+  }
+}
+
+TEST(Edgeseg, NamedPipeAndHugeFileEndWithoutReading) {
+  test::ScratchDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  Outcome run = RunTool(dir, {dir / "fifo", dir / "out"});
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.out, "Wrong input file format");
+
+  test::WriteFile(dir / "huge", "1 2 3 4\n");
+  fs::resize_file(dir / "huge", std::uintmax_t{1} << 31);  // sparse: never read
+  run = RunTool(dir, {dir / "huge", dir / "out"});
+  EXPECT_EQ(run.status, 254);
+  EXPECT_EQ(run.out, "Execution error");
+  EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"fifo", "huge"}));
+}
+
+TEST(Edgeseg, FailedWritesAreNeverSuccess) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(20, 14, TwoBlocks));
+
+  Outcome run = RunTool(dir, {dir / "in.txt", "/dev/full"});
+  EXPECT_EQ(run.status, 254);
+  EXPECT_EQ(run.out, "Execution error");
+
+  // The label file is complete before the first picture fails.
+  fs::create_directory(dir / "res_In.bmp");
+  run = RunTool(dir, {dir / "in.txt", dir / "res"});
+  EXPECT_EQ(run.status, 254);
+  EXPECT_EQ(run.out, "Execution error");
+  EXPECT_EQ(test::ReadFile(dir / "res"), LabelText(kTwoBlockLabels));
+  EXPECT_FALSE(fs::exists(dir / "res_Reg.bmp"));
+}
+
+TEST(Edgeseg, NegativeVarianceIsReportedOnStandardError) {
+  // A ramp: every inner gradient is sqrt(2) as a float. 81 inner samples
+  // leave the variance below zero, 64 do not; the run succeeds either way.
+  test::ScratchDir dir;
+  for (const auto& [side, report] : {std::pair{12, "\r\nsqrt: DOMAIN error\r\n"}, {11, ""}}) {
+    test::WriteFile(dir / "ramp.txt", ImageText(side, side, [](int x, int) { return x; }));
+    const Outcome run = RunTool(dir, {dir / "ramp.txt", dir / "res"});
+    EXPECT_EQ(run.status, 0) << side;
+    EXPECT_EQ(run.out, "") << side;
+    EXPECT_EQ(run.err, report) << side;
+  }
+}
+
+TEST(Edgeseg, MoreThan65535RegionsIsAnError) {
+  // 256 x 256 bright 6 x 6 blocks 8 pixels apart: each survives the closing
+  // and erosion as its own 16-pixel region.
+  test::ScratchDir dir;
+  const int side = 256 * 8 + 2;
+  test::WriteFile(dir / "in.txt", ImageText(side, side, [](int x, int y) {
+    return x >= 2 && y >= 2 && (x - 2) % 8 < 6 && (y - 2) % 8 < 6 && x < side - 2 && y < side - 2 ? 1000 : 0;
+  }));
+  const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"});
+  EXPECT_EQ(run.status, 254);
+  EXPECT_EQ(run.out, "Execution error");
+  EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"in.txt"});
+}
+
+}  // namespace

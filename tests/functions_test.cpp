@@ -1,0 +1,247 @@
+#include "functions/functions.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using test::MaskFromRows;
+using Mask = std::vector<std::uint16_t>;
+
+TEST(SetBorderZeros, OnlyZerosOnTheFrameTakeTheKey) {
+  Mask mask = MaskFromRows({
+      "..#.",
+      "#...",
+      "...#",
+  });
+  SetBorderZeros(mask.data(), 4, 3, 65535);
+  EXPECT_EQ(mask, MaskFromRows({
+                      "KK#K",
+                      "#..K",
+                      "KKK#",
+                  }));
+}
+
+TEST(SetBorderZeros, SingleRowAndColumn) {
+  Mask row = MaskFromRows({".#."});
+  SetBorderZeros(row.data(), 3, 1, 9);
+  EXPECT_EQ(row, (Mask{9, 1, 9}));
+  Mask column = MaskFromRows({".", "#", "."});
+  SetBorderZeros(column.data(), 1, 3, 9);
+  EXPECT_EQ(column, (Mask{9, 1, 9}));
+}
+
+TEST(ClearValue, ClearsTheKeyEverywhereAndAZeroKeyDoesNothing) {
+  Mask mask = MaskFromRows({"K#K", "7K."});
+  ClearValue(mask.data(), 3, 2, 65535);
+  EXPECT_EQ(mask, MaskFromRows({".#.", "7.."}));
+  ClearValue(mask.data(), 3, 2, 0);
+  EXPECT_EQ(mask, MaskFromRows({".#.", "7.."}));
+}
+
+TEST(CellMaskToPixelMask, APixelNeedsAllFourCellsAroundIt) {
+  struct Case {
+    std::vector<std::string> cells;
+    std::vector<std::string> pixels;
+  };
+  const std::vector<Case> cases = {
+      {{"....", ".#..", "...."}, {".....", ".....", ".....", "....."}},  // isolated cell
+      {{"....", ".##.", ".##."}, {".....", ".....", "..#..", "....."}},  // 2 x 2 block
+      {{"####", "####", "####"}, {".....", ".###.", ".###.", "....."}},  // all set: frame stays 0
+      {{"###.", "####", "7##."}, {".....", ".##..", ".##..", "....."}},  // any non-zero counts
+  };
+  for (const Case& c : cases) {
+    const Mask cells = MaskFromRows(c.cells);
+    Mask pixels(20, 0xBEEF);
+    CellMaskToPixelMask(pixels.data(), cells.data(), 5, 4);
+    EXPECT_EQ(pixels, MaskFromRows(c.pixels));
+  }
+}
+
+// The eager-merge scan: every merge rewrites all earlier labels at once.
+// Fixed tables of 10000 labels; needs a zero frame.
+std::int32_t EagerLabelRegions(Mask& image, std::int32_t W, std::int32_t H, std::uint32_t minSize) {
+  const std::int32_t n = W * H;
+  Mask labels(n);
+  std::vector<std::uint32_t> relabel(10000), size(10000, 0);
+  for (std::uint32_t i = 0; i < 10000; ++i) relabel[i] = i;
+  std::uint16_t next = 1;
+  std::int32_t replacements = 0;
+  for (std::int32_t k = 0; k < n; ++k) {
+    const std::uint16_t s = image[k];
+    if (s == 0) {
+      labels[k] = 0;
+      continue;
+    }
+    std::vector<std::uint16_t> found;
+    for (const std::int32_t j : {k - 1, k - W + 1, k - W, k - W - 1}) {
+      if (image[j] == s) found.push_back(labels[j]);
+    }
+    if (found.empty()) {
+      labels[k] = next++;
+      continue;
+    }
+    const std::uint16_t m = *std::min_element(found.begin(), found.end());
+    labels[k] = m;
+    for (const std::uint16_t e : found) {
+      if (e == m) continue;
+      ReplaceLabel(labels.data(), k - 1, e, m);
+      ++replacements;
+    }
+  }
+  for (std::int32_t k = 0; k < n; ++k) ++size[labels[k]];
+  std::uint32_t newLabel = 1;
+  for (std::uint32_t j = 1; j < next; ++j) relabel[j] = size[j] > minSize ? newLabel++ : 0;
+  for (std::int32_t k = 0; k < n; ++k) image[k] = static_cast<std::uint16_t>(relabel[labels[k]]);
+  return replacements;
+}
+
+TEST(LabelRegions, WorkedExample) {
+  const Mask mask = MaskFromRows({
+      ".......",
+      ".#.#...",
+      ".###.#.",
+      ".....#.",
+      ".......",
+  });
+  struct Case {
+    std::uint32_t minSize;
+    std::vector<std::string> labels;
+  };
+  const std::vector<Case> cases = {
+      {1, {".......", ".1.1...", ".111.2.", ".....2.", "......."}},
+      {2, {".......", ".1.1...", ".111...", ".......", "......."}},
+      {10, {".......", ".......", ".......", ".......", "......."}},
+  };
+  for (const Case& c : cases) {
+    Mask image = mask;
+    EXPECT_EQ(LabelRegions(image.data(), 7, 5, c.minSize), 1);
+    EXPECT_EQ(image, MaskFromRows(c.labels)) << "minimum size " << c.minSize;
+  }
+}
+
+TEST(LabelRegions, EachDifferingMatchCountsAsAReplacement) {
+  // At (3, 3) left and up-left carry label 2 and up-right the smaller label
+  // 1, while up does not match: both 2s count, two replacements.
+  Mask image = MaskFromRows({
+      "......",
+      "....#.",
+      ".##.#.",
+      "..##..",
+      "......",
+  });
+  Mask eager = image;
+  EXPECT_EQ(EagerLabelRegions(eager, 6, 5, 0), 2);
+  EXPECT_EQ(LabelRegions(image.data(), 6, 5, 0), 2);
+  EXPECT_EQ(image, MaskFromRows({"......", "....1.", ".11.1.", "..11..", "......"}));
+  EXPECT_EQ(image, eager);
+}
+
+TEST(LabelRegions, SizeFilterAndNumbering) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> mask;
+    std::uint32_t minSize;
+    std::vector<std::string> labels;
+  };
+  const std::vector<Case> cases = {
+      {"empty", {"....", "....", "...."}, 0, {"....", "....", "...."}},
+      {"corner touch joins, both diagonals",
+       {"......", ".#..#.", "..##..", ".#..#.", "......"}, 0,
+       {"......", ".1..1.", "..11..", ".1..1.", "......"}},
+      {"values never join", {".....", ".#2#.", "....."}, 0, {".....", ".123.", "....."}},
+      {"first pixel's row decides, then column",
+       {"......", "....#.", ".#..#.", ".#....", "......"}, 0,
+       {"......", "....1.", ".2..1.", ".2....", "......"}},
+      {"dropped region leaves no gap",
+       {"........", ".#.###..", "........", ".##.....", "........"}, 1,
+       {"........", "...111..", "........", ".22.....", "........"}},
+      {"10 pixels dropped, 11 kept",
+       {"..............", ".##########...", "..............", ".###########..", ".............."}, 10,
+       {"..............", "..............", "..............", ".11111111111..", ".............."}},
+  };
+  for (const Case& c : cases) {
+    const auto width = static_cast<std::int32_t>(c.mask[0].size());
+    const auto height = static_cast<std::int32_t>(c.mask.size());
+    Mask image = MaskFromRows(c.mask);
+    LabelRegions(image.data(), width, height, c.minSize);
+    EXPECT_EQ(image, MaskFromRows(c.labels)) << c.what;
+  }
+}
+
+TEST(LabelRegions, MatchesTheEagerMergeScanOnRandomMasks) {
+  for (std::uint32_t seed = 1; seed <= 300; ++seed) {
+    std::mt19937 random(seed);
+    const std::int32_t W = 3 + static_cast<std::int32_t>(random() % 40);
+    const std::int32_t H = 3 + static_cast<std::int32_t>(random() % 40);
+    const std::uint32_t density = random() % 100;
+    const std::uint16_t values = seed % 3 == 0 ? 2 : 1;
+    Mask mask(static_cast<std::size_t>(W) * H, 0);
+    for (std::int32_t y = 1; y + 1 < H; ++y) {
+      for (std::int32_t x = 1; x + 1 < W; ++x) {
+        if (random() % 100 < density) mask[y * W + x] = static_cast<std::uint16_t>(1 + random() % values);
+      }
+    }
+    const std::uint32_t minSize = random() % 12;
+    Mask fast = mask;
+    Mask eager = mask;
+    const std::int32_t fastCount = LabelRegions(fast.data(), W, H, minSize);
+    const std::int32_t eagerCount = EagerLabelRegions(eager, W, H, minSize);
+    ASSERT_EQ(fast, eager) << "seed " << seed;
+    ASSERT_EQ(fastCount, eagerCount) << "seed " << seed;
+  }
+}
+
+// Isolated pixels on every odd row and column: one provisional label each.
+Mask IsolatedPixelLattice(std::int32_t side, std::int32_t& count) {
+  Mask mask(static_cast<std::size_t>(side) * side, 0);
+  count = 0;
+  for (std::int32_t y = 1; y + 1 < side; y += 2) {
+    for (std::int32_t x = 1; x + 1 < side; x += 2) {
+      mask[static_cast<std::size_t>(y) * side + x] = 1;
+      ++count;
+    }
+  }
+  return mask;
+}
+
+TEST(LabelRegions, MoreThan9999ProvisionalLabelsAreNumberedInScanOrder) {
+  std::int32_t count = 0;
+  Mask image = IsolatedPixelLattice(251, count);  // 125 x 125 pixels
+  ASSERT_GT(count, 9999);
+  Mask expected = image;
+  std::uint16_t next = 1;
+  for (auto& v : expected) {
+    if (v != 0) v = next++;
+  }
+  LabelRegions(image.data(), 251, 251, 0);
+  EXPECT_EQ(image, expected);
+}
+
+TEST(LabelRegions, MoreThan65535SurvivorsThrowAndLeaveTheImage) {
+  std::int32_t count = 0;
+  Mask image = IsolatedPixelLattice(513, count);  // 256 x 256 pixels
+  ASSERT_EQ(count, 65536);
+  const Mask before = image;
+  EXPECT_THROW(LabelRegions(image.data(), 513, 513, 0), std::runtime_error);
+  EXPECT_EQ(image, before);
+
+  image[static_cast<std::size_t>(511) * 513 + 511] = 0;  // one fewer: fits
+  LabelRegions(image.data(), 513, 513, 0);
+  EXPECT_EQ(*std::max_element(image.begin(), image.end()), 65535);
+}
+
+TEST(ReplaceLabel, RewritesUpToTheLastIndexOnly) {
+  Mask labels = {5, 3, 5, 5, 5};
+  ReplaceLabel(labels.data(), -1, 5, 1);
+  EXPECT_EQ(labels, (Mask{5, 3, 5, 5, 5}));
+  ReplaceLabel(labels.data(), 2, 5, 1);
+  EXPECT_EQ(labels, (Mask{1, 3, 1, 5, 5}));
+}
+
+}  // namespace

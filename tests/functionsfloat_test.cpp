@@ -1,0 +1,149 @@
+#include "functionsfloat/functionsfloat.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace {
+
+float RootOf(double sumOfSquares) { return static_cast<float>(std::sqrt(sumOfSquares)); }
+
+TEST(ComputeRobertsGradient, CellsLieBetweenPixelsInRowOrder) {
+  // 4 x 3 image: each cell's two diagonals differ in a way unique to it.
+  const std::vector<std::uint16_t> image = {
+      0, 3, 0,     9,
+      4, 0, 0,     0,
+      0, 0, 65535, 1,
+  };
+  std::vector<float> gradient(6, -1.0f);
+  ComputeRobertsGradient(gradient.data(), image.data(), 4, 3);
+  // Row 0: b = -1; a = 3; b = 9. Row 1: a = 4; a = -65535; a = -1 with b = -65535.
+  const std::vector<float> expected = {1.0f, 3.0f, 9.0f, 4.0f, 65535.0f, RootOf(1.0 + 65535.0 * 65535)};
+  EXPECT_EQ(gradient, expected);
+}
+
+TEST(ComputeRobertsGradient, SumOfSquaresPastTwoToThe32IsExact) {
+  const std::vector<std::uint16_t> image = {65535, 0, 65535, 0};
+  float g = 0;
+  ComputeRobertsGradient(&g, image.data(), 2, 2);
+  EXPECT_EQ(g, RootOf(2.0 * 65535 * 65535));  // not 0 - 65535 squared twice in 32 bits
+}
+
+TEST(ComputeRobertsGradient, SingleRowOrColumnWritesNothing) {
+  const std::vector<std::uint16_t> image = {1, 2, 3};
+  float sentinel = -1.0f;
+  ComputeRobertsGradient(&sentinel, image.data(), 3, 1);
+  ComputeRobertsGradient(&sentinel, image.data(), 1, 3);
+  EXPECT_EQ(sentinel, -1.0f);
+}
+
+// A w x h float image with the given inner samples and frame value.
+std::vector<float> WithFrame(std::int32_t w, std::int32_t h, float frame, const std::vector<float>& inner) {
+  std::vector<float> image(static_cast<std::size_t>(w) * h, frame);
+  std::size_t i = 0;
+  for (std::int32_t y = 1; y + 1 < h; ++y) {
+    for (std::int32_t x = 1; x + 1 < w; ++x) image[static_cast<std::size_t>(y) * w + x] = inner[i++];
+  }
+  return image;
+}
+
+TEST(ComputeGradientStats, ConstantImageFallsIntoBinZero) {
+  const std::vector<float> image(5 * 4, 0.0f);
+  const GradientStats s = ComputeGradientStats(image.data(), 5, 4);
+  EXPECT_EQ(s.sampleCount, 6);
+  EXPECT_EQ(s.peakCount, 6);
+  EXPECT_EQ(s.histogram[0], 6);
+  EXPECT_EQ(s.peakBin, 0.0f);
+  EXPECT_EQ(s.lowBin, 0.0f);
+  EXPECT_EQ(s.highBin, 0.0f);
+  EXPECT_EQ(s.mean, 0.0f);
+  EXPECT_EQ(s.stdDev, 0.0f);
+}
+
+TEST(ComputeGradientStats, ExtremesStartFromTheCornerButFrameIsNotCounted) {
+  // One inner sample; the frame holds 100 everywhere but the corner.
+  std::vector<float> image = WithFrame(3, 3, 100.0f, {7.5f});
+  image[0] = 2.0f;
+  GradientStats s = ComputeGradientStats(image.data(), 3, 3);
+  EXPECT_EQ(s.minValue, 2.0f);
+  EXPECT_EQ(s.maxValue, 7.5f);
+  EXPECT_EQ(s.sampleCount, 1);
+  EXPECT_EQ(s.mean, 7.5f);
+  EXPECT_EQ(s.histogram[7], 1);
+
+  image[0] = 50.0f;
+  s = ComputeGradientStats(image.data(), 3, 3);
+  EXPECT_EQ(s.minValue, 7.5f);
+  EXPECT_EQ(s.maxValue, 50.0f);
+}
+
+TEST(ComputeGradientStats, BinEdges) {
+  const std::vector<float> inner = {4095.0f, 4095.5f, 90000.0f, 4094.99f, 0.99f, 1.0f};
+  const std::vector<float> image = WithFrame(8, 3, 0.0f, inner);
+  const GradientStats s = ComputeGradientStats(image.data(), 8, 3);
+  EXPECT_EQ(s.histogram[4095], 3);
+  EXPECT_EQ(s.histogram[4094], 1);
+  EXPECT_EQ(s.histogram[0], 1);
+  EXPECT_EQ(s.histogram[1], 1);
+}
+
+TEST(ComputeGradientStats, PercentileAndPeakBins) {
+  // 100 samples: one in bin 0 (exactly 1 %, not more), 98 in bin 3, one in
+  // bin 9: 99 % is reached at bin 3.
+  std::vector<float> inner(100, 3.5f);
+  inner[0] = 0.5f;
+  inner[99] = 9.0f;
+  GradientStats s = ComputeGradientStats(WithFrame(12, 12, 0.0f, inner).data(), 12, 12);
+  EXPECT_EQ(s.lowBin, 3.0f);
+  EXPECT_EQ(s.highBin, 3.0f);
+  EXPECT_EQ(s.peakBin, 3.0f);
+  EXPECT_EQ(s.peakCount, 98);
+
+  // Two bins with the largest count: the lower one is the peak.
+  std::vector<float> tie(100, 8.0f);
+  for (int i = 0; i < 50; ++i) tie[i] = 6.0f;
+  s = ComputeGradientStats(WithFrame(12, 12, 0.0f, tie).data(), 12, 12);
+  EXPECT_EQ(s.peakBin, 6.0f);
+  EXPECT_EQ(s.peakCount, 50);
+  EXPECT_EQ(s.lowBin, 6.0f);
+  EXPECT_EQ(s.highBin, 8.0f);
+}
+
+TEST(ComputeGradientStats, NoInnerSamplesThrows) {
+  const std::vector<float> image(9, 1.0f);
+  for (const auto& [w, h] : {std::pair{2, 4}, {4, 2}, {3, 0}, {0, 3}}) {
+    EXPECT_THROW(ComputeGradientStats(image.data(), w, h), std::runtime_error) << w << "x" << h;
+  }
+}
+
+TEST(ComputeGradientStats, NegativeVarianceIsReportedAndTheRunGoesOn) {
+  // Every inner sample is sqrt(2) as a float, as in the gradient of a ramp.
+  // Rounding leaves the variance of 81 such samples below zero, of 64 not.
+  const float root2 = static_cast<float>(std::sqrt(2.0));
+  struct Case {
+    std::int32_t size;
+    bool reported;
+  };
+  for (const Case c : {Case{11, true}, Case{10, false}}) {
+    const std::vector<float> image(static_cast<std::size_t>(c.size) * c.size, root2);
+    testing::internal::CaptureStderr();
+    const GradientStats s = ComputeGradientStats(image.data(), c.size, c.size);
+    const std::string report = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(report, c.reported ? "\r\nsqrt: DOMAIN error\r\n" : "") << c.size;
+    EXPECT_EQ(std::isnan(s.stdDev), c.reported) << c.size;
+    EXPECT_EQ(s.mean, root2);
+    EXPECT_EQ(s.histogram[1], (c.size - 2) * (c.size - 2));
+    EXPECT_EQ(s.peakBin, 1.0f);
+  }
+}
+
+TEST(BinarizeGradient, MarksSamplesStrictlyAboveTheThreshold) {
+  const std::vector<float> gradient = {0.0f, 8.0f, 8.001f, 100.0f, 7.99f, 8.0f};
+  std::vector<std::uint16_t> mask(6, 7);
+  BinarizeGradient(mask.data(), gradient.data(), 3, 2, 8.0f);
+  EXPECT_EQ(mask, (std::vector<std::uint16_t>{0, 0, 1, 1, 0, 0}));
+}
+
+}  // namespace

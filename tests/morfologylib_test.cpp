@@ -1,0 +1,170 @@
+#include "morfologylib/morfologylib.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "functions/functions.h"
+#include "test_support.h"
+
+namespace {
+
+using test::MaskFromRows;
+using Mask = std::vector<std::uint16_t>;
+constexpr std::uint16_t kKey = 65535;
+
+// Repeated raster passes until one changes nothing.
+void NaiveFloodFill(Mask& mask, std::int32_t W, std::int32_t H, std::uint16_t key) {
+  bool changed = true;
+  while (changed) {
+    changed = false;
+    for (std::int32_t y = 1; y + 1 < H; ++y) {
+      for (std::int32_t x = 1; x + 1 < W; ++x) {
+        if (mask[y * W + x] != 0) continue;
+        bool touches = false;
+        for (int dy = -1; dy <= 1; ++dy) {
+          for (int dx = -1; dx <= 1; ++dx) touches |= mask[(y + dy) * W + x + dx] == key;
+        }
+        if (touches) {
+          mask[y * W + x] = key;
+          changed = true;
+        }
+      }
+    }
+  }
+}
+
+// A fresh scratch copy, tested against the mask as it was.
+void NaiveErode(Mask& mask, std::int32_t W, std::int32_t H) {
+  Mask out(mask.size(), 0);
+  for (std::int32_t y = 1; y + 1 < H; ++y) {
+    for (std::int32_t x = 1; x + 1 < W; ++x) {
+      bool full = true;
+      for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) full &= mask[(y + dy) * W + x + dx] != 0;
+      }
+      out[y * W + x] = full ? mask[y * W + x] : 0;
+    }
+  }
+  mask = out;
+}
+
+TEST(FloodFillFromBorder, DiagonalGapsLetTheKeyThrough) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> before;
+    std::vector<std::string> after;
+  };
+  const std::vector<Case> cases = {
+      {"ring closed through edges holds",
+       {"KKKKKK", "K####K", "K#..#K", "K####K", "KKKKKK"},
+       {"KKKKKK", "K####K", "K#..#K", "K####K", "KKKKKK"}},
+      {"ring closed only across a corner leaks",
+       {"KKKKKK", "K.###K", "K#..#K", "K####K", "KKKKKK"},
+       {"KKKKKK", "KK###K", "K#KK#K", "K####K", "KKKKKK"}},
+      {"no key changes nothing",
+       {"......", "......", "......"},
+       {"......", "......", "......"}},
+      {"an inner key seeds too, only through inner zeros",
+       {"......", ".#.#..", ".#K#..", "......"},
+       {"......", ".#K#..", ".#K#..", "......"}},
+  };
+  for (const Case& c : cases) {
+    Mask mask = MaskFromRows(c.before);
+    const auto width = static_cast<std::int32_t>(c.before[0].size());
+    const auto height = static_cast<std::int32_t>(c.before.size());
+    FloodFillFromBorder(mask.data(), width, height, kKey);
+    EXPECT_EQ(mask, MaskFromRows(c.after)) << c.what;
+  }
+}
+
+TEST(FloodFillFromBorder, MatchesRepeatedPassesOnRandomMasks) {
+  for (std::uint32_t seed = 1; seed <= 300; ++seed) {
+    std::mt19937 random(seed);
+    const std::int32_t W = 1 + static_cast<std::int32_t>(random() % 30);
+    const std::int32_t H = 1 + static_cast<std::int32_t>(random() % 30);
+    const std::uint32_t density = random() % 80;
+    Mask mask(static_cast<std::size_t>(W) * H);
+    for (auto& v : mask) v = random() % 100 < density ? 1 : 0;
+    if (seed % 4 == 0 && !mask.empty()) mask[random() % mask.size()] = kKey;  // an inner seed
+    if (seed % 2 == 0) SetBorderZeros(mask.data(), W, H, kKey);
+    Mask naive = mask;
+    FloodFillFromBorder(mask.data(), W, H, kKey);
+    NaiveFloodFill(naive, W, H, kKey);
+    ASSERT_EQ(mask, naive) << "seed " << seed;
+  }
+}
+
+// A wall that winds inwards: the only corridor runs around it many times.
+Mask Spiral(std::int32_t side) {
+  Mask mask(static_cast<std::size_t>(side) * side, 0);
+  std::int32_t left = 2, top = 2, right = side - 3, bottom = side - 3;
+  while (left < right && top < bottom) {
+    for (std::int32_t x = left; x <= right; ++x) mask[top * side + x] = 1;
+    for (std::int32_t y = top; y <= bottom; ++y) mask[y * side + right] = 1;
+    for (std::int32_t x = left; x <= right; ++x) mask[bottom * side + x] = 1;
+    for (std::int32_t y = top + 2; y <= bottom; ++y) mask[y * side + left] = 1;
+    left += 2;
+    top += 2;
+    right -= 2;
+    bottom -= 2;
+    if (left <= right) mask[top * side + left - 2 + 1] = 0;
+  }
+  return mask;
+}
+
+TEST(FloodFillFromBorder, SpiralCorridorMatchesRepeatedPasses) {
+  const std::int32_t side = 61;
+  Mask mask = Spiral(side);
+  SetBorderZeros(mask.data(), side, side, kKey);
+  Mask naive = mask;
+  FloodFillFromBorder(mask.data(), side, side, kKey);
+  NaiveFloodFill(naive, side, side, kKey);
+  EXPECT_EQ(mask, naive);
+}
+
+TEST(FillEnclosedZeros, InnerZerosBecomeOne) {
+  Mask mask = MaskFromRows({"..K.", ".K..", "...."});
+  FillEnclosedZeros(mask.data(), 4, 3);
+  EXPECT_EQ(mask, MaskFromRows({"..K.", ".K#.", "...."}));
+}
+
+TEST(Erode3x3, KeepsOnlyFullNeighbourhoods) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> before;
+    std::vector<std::string> after;
+  };
+  const std::vector<Case> cases = {
+      {"3 x 3 keeps the centre", {"###", "###", "###"}, {"...", ".#.", "..."}},
+      {"one gap removes the centre", {"###", "##.", "###"}, {"...", "...", "..."}},
+      {"too narrow", {"##", "##", "##"}, {"..", "..", ".."}},
+      {"centre keeps its own value", {"KKK", "KKK", "#K#"}, {"...", ".K.", "..."}},
+      {"key on the frame counts as foreground",
+       {"KKKKK", "K###K", "K###K", "K##.K", "KKKKK"},
+       {".....", ".###.", ".#...", ".#...", "....."}},
+  };
+  for (const Case& c : cases) {
+    Mask mask = MaskFromRows(c.before);
+    Erode3x3(mask.data(), static_cast<std::int32_t>(c.before[0].size()),
+             static_cast<std::int32_t>(c.before.size()));
+    EXPECT_EQ(mask, MaskFromRows(c.after)) << c.what;
+  }
+}
+
+TEST(Erode3x3, MatchesAFreshScratchCopyOnRandomMasks) {
+  for (std::uint32_t seed = 1; seed <= 200; ++seed) {
+    std::mt19937 random(seed);
+    const std::int32_t W = 1 + static_cast<std::int32_t>(random() % 25);
+    const std::int32_t H = 1 + static_cast<std::int32_t>(random() % 25);
+    Mask mask(static_cast<std::size_t>(W) * H);
+    for (auto& v : mask) v = random() % 10 < 8 ? static_cast<std::uint16_t>(1 + random() % 3) : 0;
+    Mask naive = mask;
+    Erode3x3(mask.data(), W, H);
+    NaiveErode(naive, W, H);
+    ASSERT_EQ(mask, naive) << "seed " << seed;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,59 @@
+#pragma once
+// Helpers shared by the tests: masks drawn as strings, scratch files.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace test {
+
+// Rows of characters: '.' is 0, '#' is 1, 'K' is the key 65535, and a digit
+// is its value.
+inline std::vector<std::uint16_t> MaskFromRows(const std::vector<std::string>& rows) {
+  std::vector<std::uint16_t> mask;
+  for (const std::string& row : rows) {
+    for (const char c : row) {
+      mask.push_back(c == '.' ? 0 : c == '#' ? 1 : c == 'K' ? 65535 : static_cast<std::uint16_t>(c - '0'));
+    }
+  }
+  return mask;
+}
+
+// A fresh, empty directory for the running test, removed with its files
+// when the test has finished.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    path_ = std::filesystem::temp_directory_path() /
+            ("edgeseg_" + std::string(info->test_suite_name()) + "_" + info->name() + "_" +
+             std::to_string(::getpid()));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline void WriteFile(const std::string& name, const std::string& bytes) {
+  std::ofstream(name, std::ios::binary) << bytes;
+}
+
+inline std::string ReadFile(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace test

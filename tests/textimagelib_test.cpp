@@ -1,0 +1,116 @@
+#include "textimagelib/textimagelib.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+struct ScanCase {
+  std::string text;
+  bool result;
+  std::int32_t width;
+  std::int32_t height;
+};
+
+TEST(ScanTextImageSize, SizesFromLineStructure) {
+  const std::vector<ScanCase> cases = {
+      {"", true, 0, 0},
+      {"1 2 3\n4 5 6\n", true, 3, 2},
+      {"1 2 3\r\n4 5 6\r\n", true, 3, 2},
+      {"1 2 3\n4 5 6\n7 8 9", true, 3, 2},     // no line feed: not a row
+      {"0 0 0\n", true, 3, 1},
+      {"909 0 90\n", true, 3, 1},
+      {"-5 3.7\n", true, 3, 1},                // signs and points separate
+      {"12\r34\n", true, 2, 1},                // a lone CR ends no line
+      {"\xff" "1\x80" "2\n", true, 2, 1},      // high bytes separate
+      {"1 2 3", true, 0, 0},
+      {"\n\n", true, 0, 2},                    // only blank lines
+      {"1 2 3\n4 5 6\n\n", false, 0, 0},       // trailing blank line
+      {"1 2 3\n4 5 6\n7 8 9 10\n", false, 0, 0},
+      {"1 2 3\n4 5 6\n7 8 9\n1 2 3 4 5", true, 3, 3},
+      {"\n1 2\n", false, 0, 0},                // blank first line
+      {"1 2 3\n4 5 6\n\0" "7 8\n9\n"s, true, 3, 2},   // NUL ends the text
+      {"1 2\n\0" "3 4 5\n"s, true, 2, 1},             // even before bad lines
+  };
+  test::ScratchDir dir;
+  for (const ScanCase& c : cases) {
+    test::WriteFile(dir / "in", c.text);
+    std::int32_t width = -1;
+    std::int32_t height = -1;
+    EXPECT_EQ(ScanTextImageSize(dir / "in", width, height), c.result) << c.text;
+    EXPECT_EQ(width, c.width) << c.text;
+    EXPECT_EQ(height, c.height) << c.text;
+  }
+}
+
+TEST(ScanTextImageSize, MissingFileOrDirectoryGivesZeroSize) {
+  test::ScratchDir dir;
+  for (const std::string& name : {dir / "missing", dir / ""}) {
+    std::int32_t width = 7;
+    std::int32_t height = 7;
+    EXPECT_FALSE(ScanTextImageSize(name, width, height));
+    EXPECT_EQ(width, 0);
+    EXPECT_EQ(height, 0);
+  }
+}
+
+struct ReadCase {
+  std::string text;
+  std::int32_t width;
+  std::int32_t height;
+  std::vector<std::uint16_t> samples;
+};
+
+TEST(ReadTextImage, StoresTheFirstWTimesHNumbersInOrder) {
+  const std::vector<ReadCase> cases = {
+      {"1 2 3\n4 5 6\n", 3, 2, {1, 2, 3, 4, 5, 6}},
+      {"1 2 3\r\n4 5 6\r\n7 8 9", 3, 2, {1, 2, 3, 4, 5, 6}},
+      {"65535 65536 2147483647\n", 3, 1, {65535, 65535, 65535}},
+      {"0000000000000000042\n", 1, 1, {42}},
+      {std::string(1000000, '0') + "1\n", 1, 1, {1}},
+      {"-5 3.7\n", 3, 1, {5, 3, 7}},
+      // Values that would not convert, but lie beyond the image: never read.
+      {"1 2\n3 4\n99999999999", 2, 2, {1, 2, 3, 4}},
+      {"1 2\n3 4\n\0" "99999999999\n"s, 2, 2, {1, 2, 3, 4}},
+  };
+  test::ScratchDir dir;
+  for (const ReadCase& c : cases) {
+    test::WriteFile(dir / "in", c.text);
+    std::vector<std::uint16_t> image(c.samples.size(), 0xBEEF);
+    EXPECT_TRUE(ReadTextImage(dir / "in", image.data(), c.width, c.height)) << c.text.substr(0, 40);
+    EXPECT_EQ(image, c.samples) << c.text.substr(0, 40);
+  }
+}
+
+TEST(ReadTextImage, ValuesThatDoNotConvertThrow) {
+  const std::vector<std::string> texts = {
+      "2147483648\n",
+      std::string(1000, '7') + "\n",
+      "1 2 \n",  // separators where a third value is needed
+  };
+  test::ScratchDir dir;
+  for (const std::string& text : texts) {
+    test::WriteFile(dir / "in", text);
+    std::vector<std::uint16_t> image(3);
+    EXPECT_THROW(ReadTextImage(dir / "in", image.data(), 3, 1), std::runtime_error) << text.substr(0, 20);
+  }
+}
+
+TEST(ReadTextImage, DataEndingInANumberLeavesTheRestUntouched) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in", "1 2");
+  std::vector<std::uint16_t> image(3, 0xBEEF);
+  EXPECT_FALSE(ReadTextImage(dir / "in", image.data(), 3, 1));
+  EXPECT_EQ(image, (std::vector<std::uint16_t>{1, 2, 0xBEEF}));
+
+  std::vector<std::uint16_t> untouched(1, 0xBEEF);
+  EXPECT_FALSE(ReadTextImage(dir / "missing", untouched.data(), 1, 1));
+  EXPECT_EQ(untouched[0], 0xBEEF);
+}
+
+}  // namespace
