@@ -9,11 +9,6 @@
 
 namespace {
 
-std::uint32_t U32At(const std::string& bytes, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(bytes[at + i]);
-  return v;
-}
 
 std::uint16_t U16At(const std::string& bytes, std::size_t at) {
   return static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes[at]) |
@@ -45,10 +40,10 @@ TEST(SaveBmpFile, ThreeByTwoPicture) {
   ASSERT_EQ(file.size(), 78u);
 
   EXPECT_EQ(file.substr(0, 2), "BM");
-  const std::vector<std::uint32_t> fields = {U32At(file, 2),  U32At(file, 6),  U32At(file, 10),
-                                             U32At(file, 14), U32At(file, 18), U32At(file, 22),
-                                             U32At(file, 30), U32At(file, 34), U32At(file, 38),
-                                             U32At(file, 42), U32At(file, 46), U32At(file, 50)};
+  const std::vector<std::uint32_t> fields = {test::U32At(file, 2),  test::U32At(file, 6),  test::U32At(file, 10),
+                                             test::U32At(file, 14), test::U32At(file, 18), test::U32At(file, 22),
+                                             test::U32At(file, 30), test::U32At(file, 34), test::U32At(file, 38),
+                                             test::U32At(file, 42), test::U32At(file, 46), test::U32At(file, 50)};
   EXPECT_EQ(fields, (std::vector<std::uint32_t>{78, 0, 54, 40, 3, 2, 0, 24, 0, 0, 0, 0}));
   EXPECT_EQ(U16At(file, 26), 1);
   EXPECT_EQ(U16At(file, 28), 32);
@@ -84,7 +79,7 @@ TEST(SaveBmpFile, UncreatableFileThrows) {
 
 TEST(MakeBmpHeader, RefusesFilesPast4GiB) {
   // 54 + 4*W*H must fit in 32 bits: 4 * 1073741810 + 54 = 0xFFFFFFFE.
-  EXPECT_EQ(U32At(std::string(reinterpret_cast<const char*>(MakeBmpHeader(1, 1073741810).data()), 54), 2),
+  EXPECT_EQ(test::U32At(std::string(reinterpret_cast<const char*>(MakeBmpHeader(1, 1073741810).data()), 54), 2),
             0xFFFFFFFEu);
   EXPECT_THROW(MakeBmpHeader(1, 1073741811), std::runtime_error);
   EXPECT_THROW(MakeBmpHeader(65536, 65536), std::runtime_error);

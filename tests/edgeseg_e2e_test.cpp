@@ -87,16 +87,11 @@ std::string LabelText(const std::vector<std::string>& rows) {
   return text;
 }
 
-std::uint32_t U32At(const std::string& bytes, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(bytes[at + i]);
-  return v;
-}
 
 // Pixel (x, y) of a 32-bit bottom-up BMP as red, green, blue.
 std::array<int, 3> BmpPixel(const std::string& bmp, std::uint32_t x, std::uint32_t y) {
-  const std::uint32_t W = U32At(bmp, 18);
-  const std::uint32_t H = U32At(bmp, 22);
+  const std::uint32_t W = test::U32At(bmp, 18);
+  const std::uint32_t H = test::U32At(bmp, 22);
   const std::size_t at = 54 + 4 * (static_cast<std::size_t>(H - 1 - y) * W + x);
   return {static_cast<std::uint8_t>(bmp[at + 2]), static_cast<std::uint8_t>(bmp[at + 1]),
           static_cast<std::uint8_t>(bmp[at])};
@@ -142,8 +137,8 @@ TEST(Edgeseg, SegmentsTwoBlocksIntoFourFiles) {
   ASSERT_EQ(in.size(), 54u + 4 * 20 * 14);
   ASSERT_EQ(reg.size(), 54u + 4 * 20 * 14);
   ASSERT_EQ(grad.size(), 54u + 4 * 19 * 13);
-  EXPECT_EQ(U32At(grad, 18), 19u);
-  EXPECT_EQ(U32At(grad, 22), 13u);
+  EXPECT_EQ(test::U32At(grad, 18), 19u);
+  EXPECT_EQ(test::U32At(grad, 22), 13u);
 
   // Input: 1000 is index floor(1000 * 255/4095) = 62, 0 is index 0.
   const std::array<int, 3> bright = {ColorMap.red[62], ColorMap.green[62], ColorMap.blue[62]};
@@ -247,6 +242,12 @@ TEST(Edgeseg, FailedWritesAreNeverSuccess) {
   test::WriteFile(dir / "in.txt", ImageText(20, 14, TwoBlocks));
 
   Outcome run = RunTool(dir, {dir / "in.txt", "/dev/full"});
+  EXPECT_EQ(run.status, 254);
+  EXPECT_EQ(run.out, "Execution error");
+
+  // A named pipe nobody reads would block the open forever.
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  run = RunTool(dir, {dir / "in.txt", dir / "pipe"});
   EXPECT_EQ(run.status, 254);
   EXPECT_EQ(run.out, "Execution error");
 

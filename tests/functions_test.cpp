@@ -27,15 +27,6 @@ TEST(SetBorderZeros, OnlyZerosOnTheFrameTakeTheKey) {
                   }));
 }
 
-TEST(SetBorderZeros, SingleRowAndColumn) {
-  Mask row = MaskFromRows({".#."});
-  SetBorderZeros(row.data(), 3, 1, 9);
-  EXPECT_EQ(row, (Mask{9, 1, 9}));
-  Mask column = MaskFromRows({".", "#", "."});
-  SetBorderZeros(column.data(), 1, 3, 9);
-  EXPECT_EQ(column, (Mask{9, 1, 9}));
-}
-
 TEST(ClearValue, ClearsTheKeyEverywhereAndAZeroKeyDoesNothing) {
   Mask mask = MaskFromRows({"K#K", "7K."});
   ClearValue(mask.data(), 3, 2, 65535);
@@ -220,6 +211,18 @@ TEST(LabelRegions, MoreThan9999ProvisionalLabelsAreNumberedInScanOrder) {
     if (v != 0) v = next++;
   }
   LabelRegions(image.data(), 251, 251, 0);
+  EXPECT_EQ(image, expected);
+}
+
+TEST(LabelRegions, CombOfMoreThan9999TeethMergesIntoOneRegion) {
+  // Every tooth takes its own provisional label; the bar below merges them.
+  const std::int32_t W = 20005;
+  const std::int32_t H = 5;
+  Mask image(static_cast<std::size_t>(W) * H, 0);
+  for (std::int32_t x = 1; x + 1 < W; x += 2) image[W + x] = image[2 * W + x] = 1;
+  for (std::int32_t x = 1; x + 1 < W; ++x) image[3 * W + x] = 1;
+  Mask expected = image;
+  LabelRegions(image.data(), W, H, 10);
   EXPECT_EQ(image, expected);
 }
 

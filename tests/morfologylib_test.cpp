@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -96,32 +97,55 @@ TEST(FloodFillFromBorder, MatchesRepeatedPassesOnRandomMasks) {
   }
 }
 
-// A wall that winds inwards: the only corridor runs around it many times.
+// Walls everywhere inside the frame, with one corridor carved from (1, 1)
+// that spirals inwards: the key must travel its whole length, turning up
+// and left many times.
 Mask Spiral(std::int32_t side) {
   Mask mask(static_cast<std::size_t>(side) * side, 0);
-  std::int32_t left = 2, top = 2, right = side - 3, bottom = side - 3;
-  while (left < right && top < bottom) {
-    for (std::int32_t x = left; x <= right; ++x) mask[top * side + x] = 1;
-    for (std::int32_t y = top; y <= bottom; ++y) mask[y * side + right] = 1;
-    for (std::int32_t x = left; x <= right; ++x) mask[bottom * side + x] = 1;
-    for (std::int32_t y = top + 2; y <= bottom; ++y) mask[y * side + left] = 1;
-    left += 2;
-    top += 2;
-    right -= 2;
-    bottom -= 2;
-    if (left <= right) mask[top * side + left - 2 + 1] = 0;
+  for (std::int32_t y = 1; y + 1 < side; ++y) {
+    for (std::int32_t x = 1; x + 1 < side; ++x) mask[y * side + x] = 1;
+  }
+  const std::int32_t steps[4][2] = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
+  std::int32_t x = 1, y = 1, direction = 0;
+  mask[side + 1] = 0;
+  for (bool moved = true; moved;) {
+    moved = false;
+    for (int turn = 0; turn < 2 && !moved; ++turn) {
+      const auto [dx, dy] = steps[direction];
+      const std::int32_t nx = x + 2 * dx, ny = y + 2 * dy;
+      if (nx >= 1 && nx <= side - 2 && ny >= 1 && ny <= side - 2 && mask[ny * side + nx] == 1 &&
+          mask[(y + dy) * side + x + dx] == 1) {
+        mask[(y + dy) * side + x + dx] = 0;
+        mask[ny * side + nx] = 0;
+        x = nx;
+        y = ny;
+        moved = true;
+      } else {
+        direction = (direction + 1) % 4;
+      }
+    }
   }
   return mask;
 }
 
-TEST(FloodFillFromBorder, SpiralCorridorMatchesRepeatedPasses) {
-  const std::int32_t side = 61;
+TEST(FloodFillFromBorder, SpiralCorridorFillsToItsEnd) {
+  {
+    const std::int32_t side = 61;
+    Mask mask = Spiral(side);
+    SetBorderZeros(mask.data(), side, side, kKey);
+    Mask naive = mask;
+    FloodFillFromBorder(mask.data(), side, side, kKey);
+    NaiveFloodFill(naive, side, side, kKey);
+    EXPECT_EQ(mask, naive);
+  }
+  // Large enough that repeated passes would take minutes: every corridor
+  // sample must hold the key, no zero may remain.
+  const std::int32_t side = 2001;
   Mask mask = Spiral(side);
   SetBorderZeros(mask.data(), side, side, kKey);
-  Mask naive = mask;
   FloodFillFromBorder(mask.data(), side, side, kKey);
-  NaiveFloodFill(naive, side, side, kKey);
-  EXPECT_EQ(mask, naive);
+  EXPECT_EQ(std::count(mask.begin(), mask.end(), 0), 0);
+  EXPECT_GT(std::count(mask.begin(), mask.end(), kKey), side * side / 3);
 }
 
 TEST(FillEnclosedZeros, InnerZerosBecomeOne) {

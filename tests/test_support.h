@@ -56,4 +56,11 @@ inline std::string ReadFile(const std::string& name) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// The little-endian 32-bit number at a byte offset.
+inline std::uint32_t U32At(const std::string& bytes, std::size_t at) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(bytes[at + i]);
+  return v;
+}
+
 }  // namespace test

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <vector>
 
 #include "test_support.h"
@@ -44,14 +43,6 @@ TEST(WriteTextImage, TheReaderReadsWhatItWrites) {
   std::vector<std::uint16_t> back(image.size());
   EXPECT_TRUE(ReadTextImage(dir / "labels", back.data(), width, height));
   EXPECT_EQ(back, image);
-}
-
-TEST(WriteTextImage, FailuresThrowInsteadOfReportingSuccess) {
-  test::ScratchDir dir;
-  const std::vector<std::uint16_t> image = {1};
-  EXPECT_THROW(WriteTextImage(dir / "missing/labels", image.data(), 1, 1), std::runtime_error);
-  EXPECT_THROW(WriteTextImage("", image.data(), 1, 1), std::runtime_error);
-  EXPECT_THROW(WriteTextImage("/dev/full", image.data(), 1, 1), std::runtime_error);
 }
 
 }  // namespace

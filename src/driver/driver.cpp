@@ -1,5 +1,6 @@
 #include "driver/driver.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -93,7 +94,7 @@ int Segment(const std::string& inputName, const std::string& baseName) {
 
 float SelectGradientThreshold(const GradientStats& stats) {
   const std::int32_t reference = stats.histogram[0];
-  const int peak = static_cast<int>(stats.peakBin);
+  const int peak = std::clamp(static_cast<int>(stats.peakBin), 0, kHistogramBins - 1);
   for (int k = peak; k < kHistogramBins; ++k) {
     if (stats.histogram[k] < reference) return static_cast<float>(k);
   }

@@ -16,31 +16,35 @@ void FloodFillFromBorder(std::uint16_t* mask, std::int32_t W, std::int32_t H, st
   const std::size_t width = static_cast<std::size_t>(W);
   const std::size_t height = static_cast<std::size_t>(H);
 
-  // Depth-first from every sample holding the key. A sample is pushed only
-  // when it turns from 0 to the key (or held it from the start), so each
-  // sample is handled at most once.
-  std::vector<std::size_t> pending;
+  // Breadth-first from every sample holding the key, one wave of newly
+  // reached samples at a time: a sample joins a wave only when it turns from
+  // 0 to the key, so each is handled once, and only the current wave and the
+  // next are held, not the whole region.
+  std::vector<std::size_t> wave;
+  std::vector<std::size_t> nextWave;
   for (std::size_t k = 0; k < width * height; ++k) {
-    if (mask[k] == key) pending.push_back(k);
+    if (mask[k] == key) wave.push_back(k);
   }
-  while (!pending.empty()) {
-    const std::size_t k = pending.back();
-    pending.pop_back();
-    const std::size_t y = k / width;
-    const std::size_t x = k % width;
-    const std::size_t yFirst = std::max<std::size_t>(y, 2) - 1;
-    const std::size_t yLast = std::min(y + 1, height - 2);
-    const std::size_t xFirst = std::max<std::size_t>(x, 2) - 1;
-    const std::size_t xLast = std::min(x + 1, width - 2);
-    for (std::size_t ny = yFirst; ny <= yLast; ++ny) {
-      for (std::size_t nx = xFirst; nx <= xLast; ++nx) {
-        const std::size_t j = ny * width + nx;
-        if (mask[j] == 0) {
-          mask[j] = key;
-          pending.push_back(j);
+  while (!wave.empty()) {
+    for (const std::size_t k : wave) {
+      const std::size_t y = k / width;
+      const std::size_t x = k % width;
+      const std::size_t yFirst = std::max<std::size_t>(y, 2) - 1;
+      const std::size_t yLast = std::min(y + 1, height - 2);
+      const std::size_t xFirst = std::max<std::size_t>(x, 2) - 1;
+      const std::size_t xLast = std::min(x + 1, width - 2);
+      for (std::size_t ny = yFirst; ny <= yLast; ++ny) {
+        for (std::size_t nx = xFirst; nx <= xLast; ++nx) {
+          const std::size_t j = ny * width + nx;
+          if (mask[j] == 0) {
+            mask[j] = key;
+            nextWave.push_back(j);
+          }
         }
       }
     }
+    wave.swap(nextWave);
+    nextWave.clear();
   }
 }
 
