@@ -16,16 +16,6 @@ namespace {
 
 std::span<const std::byte> Bytes(const std::string& s) { return std::as_bytes(std::span(s)); }
 
-TEST(IsExistingFile, AcceptsAnythingButDirectoriesAndMissingPaths) {
-  test::ScratchDir dir;
-  test::WriteFile(dir / "plain", "x");
-  EXPECT_TRUE(IsExistingFile(dir / "plain"));
-  EXPECT_TRUE(IsExistingFile("/dev/null"));
-  EXPECT_FALSE(IsExistingFile(dir / "missing"));
-  EXPECT_FALSE(IsExistingFile(dir / ""));
-  EXPECT_FALSE(IsExistingFile(""));
-}
-
 TEST(ReadWholeFile, ReadsExactlyTheReportedLength) {
   test::ScratchDir dir;
   const std::string content("a\0b\nc", 5);
