@@ -181,6 +181,32 @@ TEST(Edgeseg, LargeValuesAreClampedNotRefused) {
   EXPECT_EQ(test::ReadFile(dir / "res"), LabelText(std::vector<std::string>(14, std::string(20, '.'))));
 }
 
+// The size scan decides which numbers belong to the image; a value that would
+// not convert outside them is never read, so it is never an error.
+TEST(Edgeseg, UnconvertibleValuesOutsideTheImageAreNotErrors) {
+  const std::string image = ImageText(20, 14, TwoBlocks);
+  const std::string huge = "99999999999";
+  struct Case {
+    const char* what;
+    std::string input;
+    int status;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"after the last line feed", image + huge, 0, ""},
+      {"after a NUL byte", image + std::string(1, '\0') + huge + "\n" + huge + "\n", 0, ""},
+      {"in a file whose lines differ", "1 2 3\n4 " + huge + "\n", 255, "Wrong input file format"},
+  };
+  for (const Case& c : cases) {
+    test::ScratchDir dir;
+    test::WriteFile(dir / "in.txt", c.input);
+    const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"});
+    EXPECT_EQ(run.status, c.status) << c.what;
+    EXPECT_EQ(run.out, c.message) << c.what;
+    if (c.status == 0) EXPECT_EQ(test::ReadFile(dir / "res"), LabelText(kTwoBlockLabels)) << c.what;
+  }
+}
+
 struct FailureCase {
   const char* what;
   std::string input;          // file content; empty name below means none
