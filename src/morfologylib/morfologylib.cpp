@@ -14,37 +14,54 @@ bool AllNonZero(const std::uint16_t* row, std::size_t x) {
 void FloodFillFromBorder(std::uint16_t* mask, std::int32_t W, std::int32_t H, std::uint16_t key) {
   if (key == 0 || W < 3 || H < 3) return;
   const std::size_t width = static_cast<std::size_t>(W);
-  const std::size_t height = static_cast<std::size_t>(H);
 
-  // Breadth-first from every sample holding the key, one wave of newly
-  // reached samples at a time: a sample joins a wave only when it turns from
-  // 0 to the key, so each is handled once, and only the current wave and the
-  // next are held, not the whole region.
-  std::vector<std::size_t> wave;
-  std::vector<std::size_t> nextWave;
-  for (std::size_t k = 0; k < width * height; ++k) {
-    if (mask[k] == key) wave.push_back(k);
-  }
-  while (!wave.empty()) {
-    for (const std::size_t k : wave) {
-      const std::size_t y = k / width;
-      const std::size_t x = k % width;
-      const std::size_t yFirst = std::max<std::size_t>(y, 2) - 1;
-      const std::size_t yLast = std::min(y + 1, height - 2);
-      const std::size_t xFirst = std::max<std::size_t>(x, 2) - 1;
-      const std::size_t xLast = std::min(x + 1, width - 2);
-      for (std::size_t ny = yFirst; ny <= yLast; ++ny) {
-        for (std::size_t nx = xFirst; nx <= xLast; ++nx) {
-          const std::size_t j = ny * width + nx;
-          if (mask[j] == 0) {
-            mask[j] = key;
-            nextWave.push_back(j);
-          }
-        }
-      }
+  // Span filling: a pending span asks for the inner zeros of one row within
+  // a column range to be checked. Each zero found grows to its whole run of
+  // zeros, which takes the key at once and asks for the rows above and below
+  // along its length plus one column either side (the diagonal neighbours).
+  // A run takes the key only once, so each row is checked along every run
+  // filled in the rows next to it: linear work, sequential access, and only
+  // the spans still pending are held.
+  struct Span {
+    std::int32_t y, first, last;
+  };
+  std::vector<Span> pending;
+  const auto request = [&](std::int32_t y, std::int32_t first, std::int32_t last) {
+    first = std::max(first, 1);
+    last = std::min(last, W - 2);
+    if (y >= 1 && y <= H - 2 && first <= last) pending.push_back({y, first, last});
+  };
+  // Every run of key samples seeds the rows it touches, itself included.
+  for (std::int32_t y = 0; y < H; ++y) {
+    const std::uint16_t* const row = mask + static_cast<std::size_t>(y) * width;
+    const std::uint16_t* const end = row + width;
+    for (const std::uint16_t* p = std::find(row, end, key); p != end; p = std::find(p, end, key)) {
+      const auto first = static_cast<std::int32_t>(p - row);
+      p = std::find_if(p, end, [key](std::uint16_t v) { return v != key; });
+      const auto last = static_cast<std::int32_t>(p - row) - 1;
+      request(y - 1, first - 1, last + 1);
+      request(y, first - 1, last + 1);
+      request(y + 1, first - 1, last + 1);
     }
-    wave.swap(nextWave);
-    nextWave.clear();
+  }
+  while (!pending.empty()) {
+    const Span span = pending.back();
+    pending.pop_back();
+    std::uint16_t* const row = mask + static_cast<std::size_t>(span.y) * width;
+    std::uint16_t* const end = row + span.last + 1;
+    for (std::uint16_t* p = std::find(row + span.first, end, 0); p != end; p = std::find(p, end, 0)) {
+      std::uint16_t* first = p;
+      while (first - row > 1 && first[-1] == 0) --first;
+      std::uint16_t* last = p;
+      while (last - row < W - 2 && last[1] == 0) ++last;
+      std::fill(first, last + 1, key);
+      const auto x0 = static_cast<std::int32_t>(first - row);
+      const auto x1 = static_cast<std::int32_t>(last - row);
+      request(span.y - 1, x0 - 1, x1 + 1);
+      request(span.y + 1, x0 - 1, x1 + 1);
+      if (last + 1 >= end) break;
+      p = last + 1;  // not 0, or the frame
+    }
   }
 }
 
