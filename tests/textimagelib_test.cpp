@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 #include "test_support.h"
@@ -111,6 +112,97 @@ TEST(ReadTextImage, DataEndingInANumberLeavesTheRestUntouched) {
   std::vector<std::uint16_t> untouched(1, 0xBEEF);
   EXPECT_FALSE(ReadTextImage(dir / "missing", untouched.data(), 1, 1));
   EXPECT_EQ(untouched[0], 0xBEEF);
+}
+
+// Plain byte-at-a-time versions of both operations, on the bytes in memory.
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+ScanCase PlainScan(const std::string& text) {
+  std::int32_t count = 0, width = 0, height = 0;
+  bool inNumber = false, firstLine = true;
+  for (const char c : text) {
+    if (IsDigit(c) && !inNumber) ++count;
+    inNumber = IsDigit(c);
+    if (c == '\n') {
+      if (!firstLine && count != width) return {text, false, 0, 0};
+      firstLine = false;
+      width = count;
+      count = 0;
+      ++height;
+    }
+    if (c == '\0') break;
+  }
+  return {text, true, width, height};
+}
+
+// The outcome of reading n samples: "throws", or the result and samples.
+std::string PlainRead(const std::string& text, std::size_t n) {
+  std::vector<std::uint16_t> image(n, 0xBEEF);
+  std::size_t pos = 0, k = 0;
+  while (k < n) {
+    while (pos < text.size() && !IsDigit(text[pos])) ++pos;
+    std::string digits;
+    while (pos < text.size() && IsDigit(text[pos])) digits += text[pos++];
+    const auto first = digits.find_first_not_of('0');
+    if (digits.empty() || (first != std::string::npos && (digits.size() - first > 10 ||
+                                                          std::stoll(digits.substr(first)) > 2147483647))) {
+      return "throws";
+    }
+    image[k++] = static_cast<std::uint16_t>(std::min(std::stoll(digits), 65535LL));
+    if (pos == text.size()) break;
+  }
+  return (k == n ? "true" : "false") + testing::PrintToString(image);
+}
+
+// Texts mixing every kind of byte, digit runs of every length around the
+// 8- and 10-digit marks, and ends that fall anywhere in a number.
+std::string RandomText(std::mt19937& random) {
+  static const std::string separators = {' ', ' ', ' ', '\n', '\n', '\r', '\0', ',', '-', 'a', '\xff', '\t'};
+  std::string text;
+  const int tokens = static_cast<int>(random() % 40);
+  for (int t = 0; t < tokens; ++t) {
+    if (random() % 2 == 0) {
+      text += separators[random() % separators.size()];
+      continue;
+    }
+    if (random() % 8 == 0) text.append(random() % 12, '0');
+    const int length = 1 + static_cast<int>(random() % (random() % 4 == 0 ? 14 : 5));
+    for (int i = 0; i < length; ++i) text += static_cast<char>('0' + random() % 10);
+  }
+  return text;
+}
+
+TEST(ScanTextImageSize, MatchesAPlainByteLoopOnRandomTexts) {
+  test::ScratchDir dir;
+  for (std::uint32_t seed = 1; seed <= 2000; ++seed) {
+    std::mt19937 random(seed);
+    const std::string text = RandomText(random);
+    test::WriteFile(dir / "in", text);
+    ScanCase got{text, false, -1, -1};
+    got.result = ScanTextImageSize(dir / "in", got.width, got.height);
+    const ScanCase want = PlainScan(text);
+    ASSERT_EQ(std::tie(got.result, got.width, got.height), std::tie(want.result, want.width, want.height))
+        << "seed " << seed;
+  }
+}
+
+TEST(ReadTextImage, MatchesAPlainByteLoopOnRandomTexts) {
+  test::ScratchDir dir;
+  for (std::uint32_t seed = 1; seed <= 2000; ++seed) {
+    std::mt19937 random(seed);
+    const std::string text = RandomText(random);
+    const auto n = static_cast<std::int32_t>(random() % 24);
+    test::WriteFile(dir / "in", text);
+    std::vector<std::uint16_t> image(static_cast<std::size_t>(n), 0xBEEF);
+    std::string got;
+    try {
+      const bool stored = ReadTextImage(dir / "in", image.data(), n, 1);
+      got = (stored ? "true" : "false") + testing::PrintToString(image);
+    } catch (const std::runtime_error&) {
+      got = "throws";
+    }
+    ASSERT_EQ(got, PlainRead(text, static_cast<std::size_t>(n))) << "seed " << seed;
+  }
 }
 
 }  // namespace
