@@ -203,7 +203,9 @@ TEST(Edgeseg, UnconvertibleValuesOutsideTheImageAreNotErrors) {
     const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"});
     EXPECT_EQ(run.status, c.status) << c.what;
     EXPECT_EQ(run.out, c.message) << c.what;
-    if (c.status == 0) EXPECT_EQ(test::ReadFile(dir / "res"), LabelText(kTwoBlockLabels)) << c.what;
+    if (c.status == 0) {
+      EXPECT_EQ(test::ReadFile(dir / "res"), LabelText(kTwoBlockLabels)) << c.what;
+    }
   }
 }
 

@@ -1,6 +1,38 @@
 #include "displib/displib.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <vector>
+
 namespace {
+
+// A colour as the word that its pixel's bytes form in memory: blue, green and
+// red in bytes 0 to 2, byte 3 clear. Built and applied through memcpy, so the
+// byte order of the machine does not matter.
+using Colour = std::uint32_t;
+
+constexpr Colour ColourWord(std::uint8_t blue, std::uint8_t green, std::uint8_t red) {
+  return std::endian::native == std::endian::little
+             ? Colour{blue} | Colour{green} << 8 | Colour{red} << 16
+             : Colour{blue} << 24 | Colour{green} << 16 | Colour{red} << 8;
+}
+
+constexpr std::array<Colour, 256> MakeMapColours() {
+  std::array<Colour, 256> colours{};
+  for (int i = 0; i < 256; ++i) colours[i] = ColourWord(ColorMap.blue[i], ColorMap.green[i], ColorMap.red[i]);
+  return colours;
+}
+constexpr std::array<Colour, 256> kMapColours = MakeMapColours();
+
+// Writes bytes 0 to 2 of the pixel in one word and keeps its spare byte 3.
+void PutColour(std::uint8_t* pixel, Colour colour) {
+  constexpr Colour kSpare = ~ColourWord(0xFF, 0xFF, 0xFF);
+  Colour word;
+  std::memcpy(&word, pixel, sizeof word);
+  word = (word & kSpare) | colour;
+  std::memcpy(pixel, &word, sizeof word);
+}
 
 void PrepareBitmap(TBitmap& bitmap, std::int32_t W, std::int32_t H) {
   if (bitmap.Height() != H) bitmap.SetBitmapHeight(H);
@@ -8,24 +40,14 @@ void PrepareBitmap(TBitmap& bitmap, std::int32_t W, std::int32_t H) {
   if (!bitmap.IsPixelFormat32()) bitmap.EnsurePixelFormat32();
 }
 
-// v is formed in double and only then rounded to float; the floor, not the
-// nearest integer, picks the colour.
-template <class Sample>
-void RenderThroughWindow(const Sample* samples, TBitmap& bitmap, std::int32_t W, std::int32_t H,
-                         float scale, float offset) {
-  for (std::int32_t y = 0; y < H; ++y) {
-    std::uint8_t* pixel = bitmap.RowPixels(y).data();
-    const Sample* row = samples + static_cast<std::size_t>(y) * static_cast<std::size_t>(W);
-    for (std::int32_t x = 0; x < W; ++x, pixel += 4) {
-      float v = static_cast<float>(static_cast<double>(row[x]) * scale - static_cast<double>(offset));
-      if (v > 255.0f) v = 255.0f;
-      if (!(v >= 0.0f)) v = 0.0f;
-      const int index = static_cast<int>(v);
-      pixel[0] = ColorMap.blue[index];
-      pixel[1] = ColorMap.green[index];
-      pixel[2] = ColorMap.red[index];
-    }
-  }
+// The colour index of a sample seen through the window: v is formed in
+// double and only then rounded to float; the floor, not the nearest integer,
+// picks the colour, and anything below 0 (NaN included) takes colour 0.
+std::uint8_t WindowIndex(double sample, float scale, float offset) {
+  float v = static_cast<float>(sample * scale - static_cast<double>(offset));
+  if (v > 255.0f) v = 255.0f;
+  if (!(v >= 0.0f)) v = 0.0f;
+  return static_cast<std::uint8_t>(v);
 }
 
 }  // namespace
@@ -37,7 +59,15 @@ void RenderWindowed(const std::uint16_t* samples, TBitmap& bitmap, std::int32_t 
   if (span == 0.0f) span = 1.0f;
   const float scale = 255.0f / span;
   const auto offset = static_cast<float>(static_cast<double>(low) * scale);
-  RenderThroughWindow(samples, bitmap, W, H, scale, offset);
+  // A sample's colour depends on its value alone: one table entry per
+  // possible value replaces the arithmetic per pixel.
+  std::vector<std::uint8_t> indexOf(65536);
+  for (std::size_t v = 0; v < indexOf.size(); ++v) indexOf[v] = WindowIndex(static_cast<double>(v), scale, offset);
+  for (std::int32_t y = 0; y < H; ++y) {
+    std::uint8_t* pixel = bitmap.RowPixels(y).data();
+    const std::uint16_t* row = samples + static_cast<std::size_t>(y) * static_cast<std::size_t>(W);
+    for (std::int32_t x = 0; x < W; ++x, pixel += 4) PutColour(pixel, kMapColours[indexOf[row[x]]]);
+  }
 }
 
 void RenderWindowedFloat(const float* samples, TBitmap& bitmap, std::int32_t W, std::int32_t H,
@@ -47,21 +77,25 @@ void RenderWindowedFloat(const float* samples, TBitmap& bitmap, std::int32_t W, 
   if (span == 0.0f) span = 1.0f;
   const float scale = 255.0f / span;
   const float offset = low * scale;
-  RenderThroughWindow(samples, bitmap, W, H, scale, offset);
+  // The indices of a row first, in a loop the compiler can vectorise, then
+  // the colours.
+  std::vector<std::uint8_t> rowIndex(static_cast<std::size_t>(std::max(W, 0)));
+  for (std::int32_t y = 0; y < H; ++y) {
+    std::uint8_t* pixel = bitmap.RowPixels(y).data();
+    const float* row = samples + static_cast<std::size_t>(y) * static_cast<std::size_t>(W);
+    for (std::int32_t x = 0; x < W; ++x) rowIndex[x] = WindowIndex(row[x], scale, offset);
+    for (std::int32_t x = 0; x < W; ++x, pixel += 4) PutColour(pixel, kMapColours[rowIndex[x]]);
+  }
 }
 
 void RenderLabels(const std::uint16_t* labels, TBitmap& bitmap, std::int32_t W, std::int32_t H) {
   PrepareBitmap(bitmap, W, H);
+  // Entry 16 is black, for label 0.
+  std::array<Colour, 17> colours{};
+  for (int k = 0; k < 16; ++k) colours[k] = ColourWord(LabelPalette[k][0], LabelPalette[k][1], LabelPalette[k][2]);
   for (std::int32_t y = 0; y < H; ++y) {
     std::uint8_t* pixel = bitmap.RowPixels(y).data();
     const std::uint16_t* row = labels + static_cast<std::size_t>(y) * static_cast<std::size_t>(W);
-    for (std::int32_t x = 0; x < W; ++x, pixel += 4) {
-      const std::uint16_t label = row[x];
-      const auto& colour = LabelPalette[label & 15];
-      const std::uint8_t black = label == 0 ? 0 : 0xFF;
-      pixel[0] = colour[0] & black;
-      pixel[1] = colour[1] & black;
-      pixel[2] = colour[2] & black;
-    }
+    for (std::int32_t x = 0; x < W; ++x, pixel += 4) PutColour(pixel, colours[row[x] == 0 ? 16 : row[x] & 15]);
   }
 }

@@ -35,10 +35,10 @@ void ComputeRobertsGradient(float* gradient, const std::uint16_t* image, std::in
     const std::uint16_t* top = image + static_cast<std::size_t>(y) * width;
     const std::uint16_t* bottom = top + width;
     for (std::int32_t x = 0; x + 1 < W; ++x) {
-      const std::int64_t a = std::int64_t{top[x]} - bottom[x + 1];
-      const std::int64_t b = std::int64_t{top[x + 1]} - bottom[x];
-      // a*a + b*b reaches 2 * 65535^2, past 2^32, and is exact in 64 bits.
-      *gradient++ = static_cast<float>(std::sqrt(static_cast<double>(a * a + b * b)));
+      // The differences and a*a + b*b (below 2^33) are exact in double.
+      const auto a = static_cast<double>(std::int32_t{top[x]} - bottom[x + 1]);
+      const auto b = static_cast<double>(std::int32_t{top[x + 1]} - bottom[x]);
+      *gradient++ = static_cast<float>(std::sqrt(a * a + b * b));
     }
   }
 }
