@@ -109,6 +109,29 @@ TEST(TBitmap, ResizingKeepsTheTopLeftAndFillsWhite) {
   EXPECT_EQ(bitmap.RowPixels(3)[0], 7);
 }
 
+// The driver's path from the pixel grid to the smaller gradient grid: width
+// first, then height, each shrinking the picture in its own store.
+TEST(TBitmap, ShrinkingKeepsTheTopLeft) {
+  TBitmap bitmap;
+  bitmap.SetBitmapWidth(5);
+  bitmap.SetBitmapHeight(4);
+  Paint(bitmap);
+  bitmap.SetBitmapWidth(4);
+  bitmap.SetBitmapHeight(2);
+  ASSERT_EQ(bitmap.Width(), 4);
+  ASSERT_EQ(bitmap.Height(), 2);
+  TBitmap expected;
+  expected.SetBitmapWidth(4);
+  expected.SetBitmapHeight(2);
+  Paint(expected);
+  for (std::int32_t y = 0; y < 2; ++y) {
+    const auto got = bitmap.RowPixels(y);
+    const auto want = expected.RowPixels(y);
+    EXPECT_EQ(std::vector<std::uint8_t>(got.begin(), got.end()), std::vector<std::uint8_t>(want.begin(), want.end()))
+        << "row " << y;
+  }
+}
+
 TEST(TBitmap, RowsOutsideThePictureThrow) {
   TBitmap bitmap;
   bitmap.SetBitmapWidth(2);

@@ -63,6 +63,19 @@ void TBitmap::EnsurePixelFormat32() { pixelFormat32_ = true; }
 void TBitmap::Resize(std::int32_t newWidth, std::int32_t newHeight) {
   if (newWidth < 0 || newHeight < 0) throw std::invalid_argument("negative bitmap size");
   if (newWidth == width_ && newHeight == height_) return;
+  if (store_ && newWidth > 0 && newHeight > 0 && newWidth <= width_ && newHeight <= height_) {
+    // Shrinking keeps the top-left part: it moves down into the store it
+    // already has, bottom row first, each row to an address no later than
+    // its old one, so no row is overwritten before it has moved.
+    const std::int32_t droppedRows = height_ - newHeight;
+    for (std::int32_t r = 0; r < newHeight; ++r) {
+      std::memmove(store_.get() + StoreBytes(newWidth, r), store_.get() + StoreBytes(width_, r + droppedRows),
+                   StoreBytes(newWidth, 1));
+    }
+    width_ = newWidth;
+    height_ = newHeight;
+    return;
+  }
   std::unique_ptr<std::uint8_t[]> store;
   if (newWidth > 0 && newHeight > 0) {
     const std::size_t bytes = StoreBytes(newWidth, newHeight);
