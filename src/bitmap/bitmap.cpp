@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "buffers/buffers.h"
 #include "fileio/fileio.h"
 
 namespace {
@@ -79,7 +80,7 @@ void TBitmap::Resize(std::int32_t newWidth, std::int32_t newHeight) {
   std::unique_ptr<std::uint8_t[]> store;
   if (newWidth > 0 && newHeight > 0) {
     const std::size_t bytes = StoreBytes(newWidth, newHeight);
-    store = std::make_unique_for_overwrite<std::uint8_t[]>(bytes);
+    store = ObtainBuffer<std::uint8_t>(bytes);
     for (std::size_t i = 0; i < bytes; i += 4) {
       store[i] = store[i + 1] = store[i + 2] = 255;
       store[i + 3] = 0;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bitmap/bitmap.h"
+#include "buffers/buffers.h"
 #include "displib/displib.h"
 #include "fileio/fileio.h"
 #include "functions/functions.h"
@@ -29,11 +30,6 @@ int Fail(const char* message, int status) {
   return status;
 }
 
-template <class T>
-std::unique_ptr<T[]> ObtainBuffer(std::int64_t samples) {
-  return std::make_unique_for_overwrite<T[]>(static_cast<std::size_t>(samples));
-}
-
 int Segment(const std::string& inputName, const std::string& baseName) {
   std::int32_t W = 0;
   std::int32_t H = 0;
@@ -47,10 +43,10 @@ int Segment(const std::string& inputName, const std::string& baseName) {
   const std::int64_t n = std::int64_t{W} * H;
   const std::int64_t n1 = std::int64_t{W1} * H1;
   // Every buffer is written whole before it is read, so none is cleared.
-  const auto inputImage = ObtainBuffer<std::uint16_t>(n);
-  const auto gradient = ObtainBuffer<float>(n1);
-  const auto cellMask = ObtainBuffer<std::uint16_t>(n1);
-  const auto pixelMask = ObtainBuffer<std::uint16_t>(n);
+  const auto inputImage = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n));
+  const auto gradient = ObtainBuffer<float>(static_cast<std::size_t>(n1));
+  const auto cellMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n1));
+  const auto pixelMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n));
 
   ReadTextImage(inputName, inputImage.get(), W, H);
 

@@ -10,6 +10,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "buffers/buffers.h"
+
 namespace {
 
 // Linux moves at most about 2 GiB per call; smaller requests keep every
@@ -74,7 +76,7 @@ FileBytes ReadWholeFile(const std::string& name) {
   }
   FileBytes bytes;
   bytes.size = static_cast<std::size_t>(info.st_size);
-  bytes.data = std::make_unique_for_overwrite<char[]>(bytes.size);
+  bytes.data = ObtainBuffer<char>(bytes.size);
   ReadAll(file.get(), bytes.data.get(), bytes.size);
   return bytes;
 }

@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "buffers/buffers.h"
+
 namespace {
 
 // Union-find over provisional labels in which every root is the smallest
@@ -66,7 +68,7 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
   if (W <= 0 || H <= 0) return 0;
   const std::size_t width = static_cast<std::size_t>(W);
   const std::size_t n = width * static_cast<std::size_t>(H);
-  const auto labels = std::make_unique_for_overwrite<std::uint32_t[]>(n);
+  const auto labels = ObtainBuffer<std::uint32_t>(n);
   std::vector<std::uint32_t> parent{0};  // label 0 is the background's
   parent.reserve(10000);
   std::int64_t replacements = 0;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <span>
 
+#include "buffers/buffers.h"
 #include "fileio/fileio.h"
 
 namespace {
@@ -22,7 +23,7 @@ std::int32_t WriteTextImage(const std::string& name, const std::uint16_t* image,
   std::size_t length = n;
   for (std::size_t i = 0; i < n; ++i) length += DecimalLength(image[i]);
 
-  const auto text = std::make_unique_for_overwrite<char[]>(length);
+  const auto text = ObtainBuffer<char>(length);
   char* out = text.get();
   for (std::int32_t y = 0; y < H; ++y) {
     const std::uint16_t* row = image + static_cast<std::size_t>(y) * W;
