@@ -5,6 +5,10 @@
 #include <cstring>
 #include <stdexcept>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "fileio/fileio.h"
 
 namespace {
@@ -63,6 +67,50 @@ std::uint32_t DigitRunValue(std::uint64_t v, int length) {
   return static_cast<std::uint32_t>(v);
 }
 
+// Bit i is set when byte i of the 64 bytes at p is a digit.
+std::uint64_t DigitBits(const char* p) {
+#if defined(__SSE2__)
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 4; ++i) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    // Subtracting '0' + 128 (wrapping) takes exactly the digits to -128..-119.
+    const __m128i moved = _mm_sub_epi8(bytes, _mm_set1_epi8(static_cast<char>('0' + 128)));
+    const __m128i digit = _mm_cmplt_epi8(moved, _mm_set1_epi8(static_cast<char>(-128 + 10)));
+    bits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(digit))} << (16 * i);
+  }
+  return bits;
+#else
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 64; ++i) bits |= std::uint64_t{IsDigit(p[i])} << i;
+  return bits;
+#endif
+}
+
+// The same for the last, shorter block of the data: bytes past its end
+// count as separators.
+std::uint64_t DigitBitsOfTail(const char* p, std::size_t size) {
+  char block[64] = {};
+  std::memcpy(block, p, size);
+  return DigitBits(block);
+}
+
+// Reads the number whose first digit is at pos and moves pos past it. A run
+// shorter than eight digits with eight bytes to look at is read from one
+// word without a branch per digit; anything else digit by digit.
+std::uint32_t ReadNumber(const char*& pos, const char* end) {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (end - pos >= 8) {
+      const std::uint64_t word = LoadEight(pos);
+      const int length = DigitRunLength(word);
+      if (length < 8) {
+        pos += length;
+        return DigitRunValue(word, length);
+      }
+    }
+  }
+  return ParseDigitRun(pos, end);
+}
+
 }  // namespace
 
 bool ScanTextImageSize(const std::string& name, std::int32_t& width, std::int32_t& height) {
@@ -98,27 +146,28 @@ bool ReadTextImage(const std::string& name, std::uint16_t* image, std::int32_t W
   if (!IsExistingFile(name)) return false;
   const FileBytes file = ReadWholeFile(name);
 
-  const char* pos = file.data.get();
-  const char* const end = pos + file.size;
+  // The numbers' first digits are found 64 bytes at a time, as the digits
+  // not preceded by a digit; reading a number then needs nothing from the
+  // one before it, so the reads of consecutive numbers overlap.
+  const char* const data = file.data.get();
+  const char* const end = data + file.size;
+  const char* lastEnd = nullptr;  // just past the last number read
+  std::uint64_t digitBefore = 0;  // 1 when the byte before the block is a digit
   std::int64_t k = 0;
-  while (k < n) {
-    while (pos != end && !IsDigit(*pos)) ++pos;
-    if (pos == end) throw std::runtime_error("missing value");
-    // A run shorter than eight digits with eight bytes to look at is read
-    // from one word without a branch per digit; anything else digit by digit.
-    std::uint32_t value = 0;
-    int length = 8;
-    if constexpr (std::endian::native == std::endian::little) {
-      if (end - pos >= 8) length = DigitRunLength(LoadEight(pos));
+  for (const char* block = data; k < n && block < end; block += 64) {
+    const auto left = static_cast<std::size_t>(end - block);
+    const std::uint64_t digits = left >= 64 ? DigitBits(block) : DigitBitsOfTail(block, left);
+    std::uint64_t starts = digits & ~((digits << 1) | digitBefore);
+    digitBefore = digits >> 63;
+    for (; starts != 0 && k < n; starts &= starts - 1) {
+      const char* pos = block + std::countr_zero(starts);
+      const std::uint32_t value = ReadNumber(pos, end);
+      image[k++] = static_cast<std::uint16_t>(std::min<std::uint32_t>(value, 65535));
+      lastEnd = pos;
     }
-    if (length < 8) {
-      value = DigitRunValue(LoadEight(pos), length);
-      pos += length;
-    } else {
-      value = ParseDigitRun(pos, end);
-    }
-    image[k++] = static_cast<std::uint16_t>(std::min<std::uint32_t>(value, 65535));
-    if (pos == end) break;
   }
+  // Out of numbers: data that ends in a digit ends the reading quietly; data
+  // that ends in separators leaves the next value empty, which is an error.
+  if (k < n && lastEnd != end) throw std::runtime_error("missing value");
   return k == n;
 }
