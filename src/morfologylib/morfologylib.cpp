@@ -5,8 +5,9 @@
 
 namespace {
 
+// & rather than &&: no branch per sample, so the erosion loop vectorises.
 bool AllNonZero(const std::uint16_t* row, std::size_t x) {
-  return row[x - 1] != 0 && row[x] != 0 && row[x + 1] != 0;
+  return (row[x - 1] != 0) & (row[x] != 0) & (row[x + 1] != 0);
 }
 
 }  // namespace
@@ -69,9 +70,7 @@ void FillEnclosedZeros(std::uint16_t* mask, std::int32_t W, std::int32_t H) {
   const std::size_t width = static_cast<std::size_t>(std::max(W, 0));
   for (std::int32_t y = 1; y + 1 < H; ++y) {
     std::uint16_t* row = mask + static_cast<std::size_t>(y) * width;
-    for (std::size_t x = 1; x + 1 < width; ++x) {
-      if (row[x] == 0) row[x] = 1;
-    }
+    for (std::size_t x = 1; x + 1 < width; ++x) row[x] = row[x] == 0 ? 1 : row[x];
   }
 }
 
@@ -87,8 +86,7 @@ void Erode3x3(std::uint16_t* mask, std::int32_t W, std::int32_t H) {
     const std::uint16_t* below = row + width;
     std::copy(row, row + width, current.begin());
     for (std::size_t x = 1; x + 1 < width; ++x) {
-      const bool keep = AllNonZero(above.data(), x) && AllNonZero(current.data(), x) &&
-                        AllNonZero(below, x);
+      const bool keep = AllNonZero(above.data(), x) & AllNonZero(current.data(), x) & AllNonZero(below, x);
       row[x] = keep ? current[x] : 0;
     }
     row[0] = 0;
