@@ -160,8 +160,19 @@ bool ReadTextImage(const std::string& name, std::uint16_t* image, std::int32_t W
     std::uint64_t starts = digits & ~((digits << 1) | digitBefore);
     digitBefore = digits >> 63;
     for (; starts != 0 && k < n; starts &= starts - 1) {
-      const char* pos = block + std::countr_zero(starts);
-      const std::uint32_t value = ReadNumber(pos, end);
+      const int offset = std::countr_zero(starts);
+      const char* pos = block + offset;
+      // The digit bits give the run's length when it ends inside the block
+      // (the shift brings in zeros, which read as digits).
+      const std::uint64_t nonDigitsFrom = ~digits >> offset;
+      const int length = nonDigitsFrom == 0 ? 64 : std::countr_zero(nonDigitsFrom);
+      std::uint32_t value = 0;
+      if (std::endian::native == std::endian::little && length < 8 && end - pos >= 8) {
+        value = DigitRunValue(LoadEight(pos), length);
+        pos += length;
+      } else {
+        value = ReadNumber(pos, end);
+      }
       image[k++] = static_cast<std::uint16_t>(std::min<std::uint32_t>(value, 65535));
       lastEnd = pos;
     }
