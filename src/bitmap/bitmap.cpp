@@ -4,7 +4,6 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "buffers/buffers.h"
 #include "fileio/fileio.h"
 
 namespace {
@@ -77,7 +76,7 @@ void TBitmap::Resize(std::int32_t newWidth, std::int32_t newHeight) {
     height_ = newHeight;
     return;
   }
-  std::unique_ptr<std::uint8_t[]> store;
+  Buffer<std::uint8_t> store;
   if (newWidth > 0 && newHeight > 0) {
     const std::size_t bytes = StoreBytes(newWidth, newHeight);
     store = ObtainBuffer<std::uint8_t>(bytes);

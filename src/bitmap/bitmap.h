@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+#include "buffers/buffers.h"
+
 inline constexpr std::size_t kBmpHeaderSize = 54;
 
 // The 14-byte file header and the 40-byte information header of a W x H
@@ -51,5 +53,5 @@ class TBitmap {
   std::int32_t height_ = 0;
   // Both formats keep 4 bytes a pixel, so the switch only records the format.
   bool pixelFormat32_ = false;
-  std::unique_ptr<std::uint8_t[]> store_;  // bottom row first; null without a size
+  Buffer<std::uint8_t> store_;  // bottom row first; null without a size
 };

@@ -2,22 +2,43 @@
 // Picture-sized working buffers.
 //
 // A run obtains a few buffers of several bytes per pixel and writes most of
-// them whole. With 4 KiB pages the kernel then spends a large share of the
-// run handling page faults, so a large buffer asks for huge pages. That is
-// only a hint: where the system does not offer them nothing changes.
+// them whole. Each is a mapping of its own, so that releasing it returns its
+// memory to the system at once (a general-purpose heap may keep it), and a
+// large one is placed and marked for huge pages: with 4 KiB pages the kernel
+// spends a large share of a run handling page faults. Huge pages are only a
+// hint; where the system does not offer them nothing changes.
 
 #include <cstddef>
+#include <limits>
 #include <memory>
+#include <new>
+#include <type_traits>
 
-// Marks the whole pages inside [data, data + bytes) as wanted in huge pages.
-// Does nothing for buffers too small to hold one.
-void AdviseHugePages(void* data, std::size_t bytes);
+// Unmaps a buffer of the given mapped length.
+class BufferRelease {
+ public:
+  BufferRelease() = default;
+  explicit BufferRelease(std::size_t mappedBytes) : mappedBytes_(mappedBytes) {}
+  void operator()(void* data) const;
 
-// An uninitialised buffer of count elements, in huge pages where offered.
-// Throws std::bad_alloc (or std::bad_array_new_length) if it cannot be had.
+ private:
+  std::size_t mappedBytes_ = 0;
+};
+
 template <class T>
-std::unique_ptr<T[]> ObtainBuffer(std::size_t count) {
-  auto buffer = std::make_unique_for_overwrite<T[]>(count);
-  AdviseHugePages(buffer.get(), count * sizeof(T));
-  return buffer;
+using Buffer = std::unique_ptr<T[], BufferRelease>;
+
+// Maps at least bytes (at least one page), uninitialised in the sense that
+// the caller must not rely on its content; returns the start and sets
+// mappedBytes to the length to release. Throws std::bad_alloc on failure.
+void* MapBuffer(std::size_t bytes, std::size_t& mappedBytes);
+
+// A buffer of count elements of a trivial type, content unspecified.
+template <class T>
+Buffer<T> ObtainBuffer(std::size_t count) {
+  static_assert(std::is_trivial_v<T>);
+  if (count > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_array_new_length();
+  std::size_t mappedBytes = 0;
+  void* data = MapBuffer(count * sizeof(T), mappedBytes);
+  return Buffer<T>(static_cast<T*>(data), BufferRelease(mappedBytes));
 }

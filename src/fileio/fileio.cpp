@@ -10,8 +10,6 @@
 #include <limits>
 #include <stdexcept>
 
-#include "buffers/buffers.h"
-
 namespace {
 
 // Linux moves at most about 2 GiB per call; smaller requests keep every

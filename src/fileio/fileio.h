@@ -9,9 +9,11 @@
 #include <span>
 #include <string>
 
+#include "buffers/buffers.h"
+
 // The bytes of a file as they were read.
 struct FileBytes {
-  std::unique_ptr<char[]> data;
+  Buffer<char> data;
   std::size_t size = 0;
 };
 
