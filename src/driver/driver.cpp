@@ -42,11 +42,12 @@ int Segment(const std::string& inputName, const std::string& baseName) {
   const std::int32_t H1 = H - 1;
   const std::int64_t n = std::int64_t{W} * H;
   const std::int64_t n1 = std::int64_t{W1} * H1;
-  // Every buffer is written whole before it is read, so none is cleared.
-  const auto inputImage = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n));
+  // Every buffer is written whole before it is read, so none is cleared, and
+  // each is released as soon as no later step reads it.
+  auto inputImage = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n));
   const auto gradient = ObtainBuffer<float>(static_cast<std::size_t>(n1));
-  const auto cellMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n1));
-  const auto pixelMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n));
+  auto cellMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n1));
+  auto pixelMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n));
 
   ReadTextImage(inputName, inputImage.get(), W, H);
 
@@ -65,6 +66,7 @@ int Segment(const std::string& inputName, const std::string& baseName) {
   // On the pixel grid the key on the frame counts as foreground, so the
   // erosion does not wear regions away where they touch the frame.
   CellMaskToPixelMask(pixelMask.get(), cellMask.get(), W, H);
+  cellMask.reset();
   SetBorderZeros(pixelMask.get(), W, H, kKeyValue);
   Erode3x3(pixelMask.get(), W, H);
   ClearValue(pixelMask.get(), W, H, kKeyValue);
@@ -77,8 +79,10 @@ int Segment(const std::string& inputName, const std::string& baseName) {
   bitmap.SetBitmapHeight(H);
   RenderWindowed(inputImage.get(), bitmap, W, H, kInputLow, kInputHigh);
   bitmap.SaveBmpFile(baseName + "_In.bmp");
+  inputImage.reset();
   RenderLabels(pixelMask.get(), bitmap, W, H);
   bitmap.SaveBmpFile(baseName + "_Reg.bmp");
+  pixelMask.reset();
   bitmap.SetBitmapWidth(W1);
   bitmap.SetBitmapHeight(H1);
   RenderWindowedFloat(gradient.get(), bitmap, W1, H1, stats.minValue, stats.maxValue);
