@@ -1,0 +1,98 @@
+# Installs the tool as a user would and runs what was installed.
+#   MODE=install: `cmake --install` into a fresh prefix; exactly bin/edgeseg
+#     and share/man/man1/edgeseg.1 appear, the tool segments a small image
+#     and man finds the page.
+#   MODE=package: `cpack -G DEB`; the package holds exactly the binary and
+#     the man page under /usr, and its binary runs.
+# Usage: cmake -DMODE=install|package -DBUILD=<build dir> -DSCRATCH=<dir> -P install_test.cmake
+# SCRATCH is emptied first and removed when the test passes.
+
+function(check_run what expected_status expected_out)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status STREQUAL "${expected_status}" OR NOT out STREQUAL "${expected_out}")
+    message(FATAL_ERROR "${what}: status ${status}, output \"${out}\", expected ${expected_status} and \"${expected_out}\"\n${err}")
+  endif()
+endfunction()
+
+function(run_ok what)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${what}: status ${status}\n${out}${err}")
+  endif()
+endfunction()
+
+# The files under DIR, relative to it and sorted; with DIRS, the folders too.
+function(list_tree out_var dir)
+  file(GLOB_RECURSE entries LIST_DIRECTORIES ${ARGN} RELATIVE ${dir} ${dir}/*)
+  list(SORT entries)
+  set(${out_var} "${entries}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE ${SCRATCH})
+file(MAKE_DIRECTORY ${SCRATCH})
+
+if(MODE STREQUAL "install")
+  set(prefix ${SCRATCH}/prefix)
+  run_ok("cmake --install" ${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
+  list_tree(installed ${prefix} false)
+  if(NOT installed STREQUAL "bin/edgeseg;share/man/man1/edgeseg.1")
+    message(FATAL_ERROR "installed: ${installed}")
+  endif()
+
+  # A bright 4 x 4 square on a dark 8 x 8 ground: one region after erosion.
+  set(image "")
+  foreach(y RANGE 7)
+    set(row "")
+    foreach(x RANGE 7)
+      if(x GREATER_EQUAL 2 AND x LESS_EQUAL 5 AND y GREATER_EQUAL 2 AND y LESS_EQUAL 5)
+        list(APPEND row 3000)
+      else()
+        list(APPEND row 100)
+      endif()
+    endforeach()
+    list(JOIN row " " row)
+    string(APPEND image "${row}\n")
+  endforeach()
+  file(WRITE ${SCRATCH}/square.txt "${image}")
+  check_run("installed edgeseg" 0 "" ${prefix}/bin/edgeseg ${SCRATCH}/square.txt ${SCRATCH}/square)
+  foreach(name square square_In.bmp square_Reg.bmp square_Grad.bmp)
+    if(NOT EXISTS ${SCRATCH}/${name})
+      message(FATAL_ERROR "the installed tool wrote no ${name}")
+    endif()
+  endforeach()
+
+  check_run("man -w" 0 "${prefix}/share/man/man1/edgeseg.1\n"
+            ${CMAKE_COMMAND} -E env MANPATH=${prefix}/share/man man -w edgeseg)
+
+elseif(MODE STREQUAL "package")
+  run_ok("cpack" ${CMAKE_COMMAND} -E chdir ${BUILD}
+         cpack -G DEB --config ${BUILD}/CPackConfig.cmake -B ${SCRATCH})
+  file(GLOB debs ${SCRATCH}/*.deb)
+  list(LENGTH debs count)
+  if(NOT count EQUAL 1)
+    message(FATAL_ERROR "cpack made ${count} packages: ${debs}")
+  endif()
+
+  execute_process(COMMAND dpkg-deb -c ${debs} RESULT_VARIABLE status OUTPUT_VARIABLE listing)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "dpkg-deb -c failed: ${status}")
+  endif()
+  # Each line ends with the path; none of the expected paths holds a space.
+  string(REGEX MATCHALL "[^ \n]+\n" paths "${listing}")
+  string(REPLACE "\n" "" paths "${paths}")
+  list(SORT paths)
+  set(expected ./usr/ ./usr/bin/ ./usr/bin/edgeseg ./usr/share/ ./usr/share/man/
+               ./usr/share/man/man1/ ./usr/share/man/man1/edgeseg.1)
+  if(NOT paths STREQUAL "${expected}")
+    message(FATAL_ERROR "the package holds:\n${listing}")
+  endif()
+  check_run("dpkg-deb -f" 0 "edgeseg\n" dpkg-deb -f ${debs} Package)
+
+  run_ok("dpkg-deb -x" dpkg-deb -x ${debs} ${SCRATCH}/root)
+  check_run("packaged edgeseg" 255 "To few parameters" ${SCRATCH}/root/usr/bin/edgeseg)
+
+else()
+  message(FATAL_ERROR "MODE must be install or package, not \"${MODE}\"")
+endif()
+
+file(REMOVE_RECURSE ${SCRATCH})
