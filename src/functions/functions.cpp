@@ -1,6 +1,7 @@
 #include "functions/functions.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -13,6 +14,18 @@ namespace {
 // label of its group, so a root is exactly the label that an eager merging
 // scan would have left on the whole group. Parents are always smaller than
 // their children.
+// The first non-zero sample in [p, end), or end. Background is most of a
+// mask, so it is passed over four samples at a time.
+template <class Sample>
+Sample* SkipZeros(Sample* p, Sample* end) {
+  for (std::uint64_t four = 0; end - p >= 4; p += 4) {
+    std::memcpy(&four, p, sizeof four);
+    if (four != 0) break;
+  }
+  while (p != end && *p == 0) ++p;
+  return p;
+}
+
 std::uint32_t FindRoot(std::vector<std::uint32_t>& parent, std::uint32_t label) {
   while (parent[label] != label) {
     parent[label] = parent[parent[label]];
@@ -81,10 +94,12 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
 
   // One scan in the order of the eager merge: left, up-right, up, up-left.
   for (std::size_t y = 0; y < static_cast<std::size_t>(H); ++y) {
-    for (std::size_t x = 0; x < width; ++x) {
+    const std::uint16_t* const row = image + y * width;
+    for (std::size_t x = 0;; ++x) {
+      x = static_cast<std::size_t>(SkipZeros(row + x, row + width) - row);
+      if (x == width) break;
       const std::size_t k = y * width + x;
       const std::uint16_t s = image[k];
-      if (s == 0) continue;
       std::uint32_t found[4];
       int count = 0;
       auto collect = [&](std::size_t j) {
@@ -130,8 +145,8 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
   if (next - 1 > 65535) throw std::runtime_error("more than 65535 regions");
   for (std::size_t j = 1; j < labelCount; ++j) finalLabel[j] = finalLabel[parent[j]];
 
-  for (std::size_t k = 0; k < n; ++k) {
-    if (image[k] != 0) image[k] = static_cast<std::uint16_t>(finalLabel[labels[k]]);
+  for (std::uint16_t* p = SkipZeros(image, image + n); p != image + n; p = SkipZeros(p + 1, image + n)) {
+    *p = static_cast<std::uint16_t>(finalLabel[labels[p - image]]);
   }
   return static_cast<std::int32_t>(replacements);
 }
