@@ -1,7 +1,6 @@
 #include "functions/functions.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -14,18 +13,6 @@ namespace {
 // label of its group, so a root is exactly the label that an eager merging
 // scan would have left on the whole group. Parents are always smaller than
 // their children.
-// The first non-zero sample in [p, end), or end. Background is most of a
-// mask, so it is passed over four samples at a time.
-template <class Sample>
-Sample* SkipZeros(Sample* p, Sample* end) {
-  for (std::uint64_t four = 0; end - p >= 4; p += 4) {
-    std::memcpy(&four, p, sizeof four);
-    if (four != 0) break;
-  }
-  while (p != end && *p == 0) ++p;
-  return p;
-}
-
 std::uint32_t FindRoot(std::vector<std::uint32_t>& parent, std::uint32_t label) {
   while (parent[label] != label) {
     parent[label] = parent[parent[label]];
@@ -96,7 +83,7 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
   for (std::size_t y = 0; y < static_cast<std::size_t>(H); ++y) {
     const std::uint16_t* const row = image + y * width;
     for (std::size_t x = 0;; ++x) {
-      x = static_cast<std::size_t>(SkipZeros(row + x, row + width) - row);
+      x = static_cast<std::size_t>(FindNonZero(row + x, row + width) - row);
       if (x == width) break;
       const std::size_t k = y * width + x;
       const std::uint16_t s = image[k];
@@ -145,7 +132,7 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
   if (next - 1 > 65535) throw std::runtime_error("more than 65535 regions");
   for (std::size_t j = 1; j < labelCount; ++j) finalLabel[j] = finalLabel[parent[j]];
 
-  for (std::uint16_t* p = SkipZeros(image, image + n); p != image + n; p = SkipZeros(p + 1, image + n)) {
+  for (std::uint16_t* p = FindNonZero(image, image + n); p != image + n; p = FindNonZero(p + 1, image + n)) {
     *p = static_cast<std::uint16_t>(finalLabel[labels[p - image]]);
   }
   return static_cast<std::int32_t>(replacements);
