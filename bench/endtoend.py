@@ -47,11 +47,13 @@ def main():
     parser.add_argument("--build", default="build/release")
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--images", nargs="*", help="names to run (default: all)")
+    parser.add_argument("--tool", help="the edgeseg to time (default: the one in --build), "
+                        "for example an older build to compare with")
     args = parser.parse_args()
     if args.runs < 1:
         parser.error("--runs must be at least 1")
 
-    tool = os.path.join(args.build, "edgeseg")
+    tool = args.tool or os.path.join(args.build, "edgeseg")
     floor = os.path.join(args.build, "bench", "io_floor")
     generator = os.path.join(args.build, "bench", "make_bench_image")
     launcher = os.path.join(args.build, "bench", "timed_run")
