@@ -80,9 +80,11 @@ void TBitmap::Resize(std::int32_t newWidth, std::int32_t newHeight) {
   if (newWidth > 0 && newHeight > 0) {
     const std::size_t bytes = StoreBytes(newWidth, newHeight);
     store = ObtainBuffer<std::uint8_t>(bytes);
-    for (std::size_t i = 0; i < bytes; i += 4) {
-      store[i] = store[i + 1] = store[i + 2] = 255;
-      store[i + 3] = 0;
+    // White with the spare byte 0, one pixel and then by doubling copies.
+    constexpr std::uint8_t kWhite[4] = {255, 255, 255, 0};
+    std::memcpy(store.get(), kWhite, sizeof kWhite);
+    for (std::size_t filled = sizeof kWhite; filled < bytes; filled *= 2) {
+      std::memcpy(store.get() + filled, store.get(), std::min(filled, bytes - filled));
     }
     if (store_) {
       const std::size_t keptRowBytes = std::size_t{4} * std::min(width_, newWidth);
