@@ -8,7 +8,6 @@
 
 namespace {
 
-// & rather than &&: no branch per sample, so the erosion loop vectorises.
 // The first zero sample in [first, last), or last, looking at four samples
 // at a time: a word holds a zero sample exactly when subtracting 1 from
 // every sample borrows into a sample's top bit that was clear.
@@ -21,7 +20,9 @@ std::uint16_t* FindZero(std::uint16_t* first, std::uint16_t* last) {
   return first;
 }
 
-bool AllNonZero(const std::uint16_t* row, std::size_t x) {
+// 1 when the samples at x - 1, x and x + 1 are all non-zero, else 0. & rather
+// than &&: no branch per sample, so the erosion loop vectorises.
+int AllNonZero(const std::uint16_t* row, std::size_t x) {
   return (row[x - 1] != 0) & (row[x] != 0) & (row[x + 1] != 0);
 }
 
@@ -100,7 +101,7 @@ void Erode3x3(std::uint16_t* mask, std::int32_t W, std::int32_t H) {
     const std::uint16_t* below = row + width;
     std::copy(row, row + width, current.begin());
     for (std::size_t x = 1; x + 1 < width; ++x) {
-      const bool keep = AllNonZero(above.data(), x) & AllNonZero(current.data(), x) & AllNonZero(below, x);
+      const int keep = AllNonZero(above.data(), x) & AllNonZero(current.data(), x) & AllNonZero(below, x);
       row[x] = keep ? current[x] : 0;
     }
     row[0] = 0;

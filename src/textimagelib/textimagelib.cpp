@@ -22,7 +22,9 @@ std::int32_t CountNumbers(const char* first, const char* last) {
   if (first == last) return 0;
   std::int32_t count = IsDigit(first[0]);
   const std::size_t length = static_cast<std::size_t>(last - first);
-  for (std::size_t i = 1; i < length; ++i) count += IsDigit(first[i]) & !IsDigit(first[i - 1]);
+  for (std::size_t i = 1; i < length; ++i) {
+    count += static_cast<int>(IsDigit(first[i])) & static_cast<int>(!IsDigit(first[i - 1]));
+  }
   return count;
 }
 
