@@ -7,9 +7,12 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "displib/displib.h"
@@ -27,8 +30,15 @@ struct Outcome {
   std::string err;
 };
 
-Outcome RunTool(const test::ScratchDir& dir, const std::vector<std::string>& args) {
-  std::vector<std::string> words = {EDGESEG_TOOL};
+// No run may hang: one that outlives this is killed and fails its test.
+constexpr auto kRunTimeLimit = std::chrono::seconds(60);
+
+// Runs the tool with args, through the launcher words when there are any
+// (the tool's path and args are appended to them).
+Outcome RunTool(const test::ScratchDir& dir, const std::vector<std::string>& args,
+                const std::vector<std::string>& launcher = {}) {
+  std::vector<std::string> words = launcher;
+  words.push_back(EDGESEG_TOOL);
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& word : words) argv.push_back(word.data());
@@ -44,7 +54,16 @@ Outcome RunTool(const test::ScratchDir& dir, const std::vector<std::string>& arg
   Outcome outcome;
   if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
     int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
+    const auto deadline = std::chrono::steady_clock::now() + kRunTimeLimit;
+    while (waitpid(pid, &wstatus, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ::kill(pid, SIGKILL);
+        waitpid(pid, &wstatus, 0);
+        ADD_FAILURE() << "run killed after " << kRunTimeLimit.count() << " s";
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     if (WIFEXITED(wstatus)) outcome.status = WEXITSTATUS(wstatus);
   }
   posix_spawn_file_actions_destroy(&actions);
