@@ -306,4 +306,149 @@ TEST(Edgeseg, MoreThan65535RegionsIsAnError) {
   EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"in.txt"});
 }
 
+// Faults, extreme sizes and adversarial shapes. Whatever happens, a run ends
+// with its message and status, and every file it leaves is complete.
+
+// The outputs of base "res" in the order they are written.
+const std::vector<std::string> kOutputs = {"res", "res_In.bmp", "res_Reg.bmp", "res_Grad.bmp"};
+
+struct BlockedOutput {
+  std::string name;
+  bool directory;  // a directory of that name, else a link to /dev/full
+};
+
+TEST(Edgeseg, AnOutputThatCannotBeWrittenEndsTheRunAndKeepsEarlierFiles) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(20, 14, TwoBlocks));
+  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+
+  // A directory cannot be opened for writing and /dev/full fails every
+  // write (a full disk), even for root, who passes every permission check.
+  const std::vector<BlockedOutput> cases = {
+      {"res", true}, {"res_Reg.bmp", true}, {"res_In.bmp", false}, {"res_Grad.bmp", false}};
+  for (const BlockedOutput& c : cases) {
+    const fs::path out = dir / ("blocked " + c.name);
+    fs::create_directory(out);
+    if (c.directory) {
+      fs::create_directory(out / c.name);
+    } else {
+      fs::create_symlink("/dev/full", out / c.name);
+    }
+    const Outcome run = RunTool(dir, {dir / "in.txt", out / "res"});
+    EXPECT_EQ(run.status, 254) << c.name;
+    EXPECT_EQ(run.out, "Execution error") << c.name;
+    bool written = true;  // every output before the blocked one
+    for (const std::string& output : kOutputs) {
+      if (output == c.name) {
+        written = false;
+      } else if (written) {
+        EXPECT_EQ(test::ReadFile(out / output), test::ReadFile(dir / output)) << c.name << ", " << output;
+      } else {
+        EXPECT_FALSE(fs::exists(out / output)) << c.name << ", " << output;
+      }
+    }
+  }
+}
+
+// An allocation that fails must end in the catch-all like any other error.
+// Sanitizers reserve far more address space than these limits and abort on a
+// failed allocation instead of throwing, so this suite is left out of the
+// sanitizer build (label no_sanitizer).
+TEST(EdgesegUnderAddressSpaceLimit, MemoryThatCannotBeObtainedIsAnExecutionError) {
+  // 2 million samples: 4 MB of text, 20 MB of buffers, 8 MB a picture.
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(2000, 1000, [](int, int) { return 0; }));
+  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+
+  // From a limit that lets the tool start but not hold its buffers up to
+  // one that holds the whole run, each step lets it get a little further.
+  for (int megabytes = 12; megabytes <= 64; megabytes += 4) {
+    const fs::path out = dir / std::to_string(megabytes);
+    fs::create_directory(out);
+    const std::string limit = "ulimit -v " + std::to_string(megabytes * 1024) + " && exec \"$0\" \"$@\"";
+    const Outcome run = RunTool(dir, {dir / "in.txt", out / "res"}, {"/bin/sh", "-c", limit});
+    const bool failed = run.status == 254 && run.out == "Execution error";
+    const bool succeeded = run.status == 0 && run.out.empty();
+    EXPECT_TRUE(failed || succeeded) << megabytes << " MB: status " << run.status << ", " << run.out;
+    if (megabytes == 12) {
+      EXPECT_TRUE(failed) << "12 MB cannot hold the buffers";
+    }
+    if (megabytes == 64) {
+      EXPECT_TRUE(succeeded) << "64 MB holds the whole run";
+    }
+    for (const std::string& output : kOutputs) {
+      if (fs::exists(out / output)) {
+        EXPECT_TRUE(test::ReadFile(out / output) == test::ReadFile(dir / output)) << megabytes << " MB, " << output;
+      }
+    }
+    fs::remove_all(out);
+  }
+}
+
+TEST(Edgeseg, InputSizeThatWrapsIn32BitsIsStillRefused) {
+  // 4 GiB + 8 bytes would read as an 8-byte file if the length were cut to
+  // 32 bits; it must be refused before anything is read.
+  test::ScratchDir dir;
+  test::WriteFile(dir / "huge", "1 2 3 4\n");
+  fs::resize_file(dir / "huge", (std::uintmax_t{1} << 32) + 8);  // sparse
+  const Outcome run = RunTool(dir, {dir / "huge", dir / "res"});
+  EXPECT_EQ(run.status, 254);
+  EXPECT_EQ(run.out, "Execution error");
+  EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"huge"});
+}
+
+TEST(Edgeseg, LeadingZerosAreNoPartOfTheValue) {
+  test::ScratchDir dir;
+  const auto value = [](int x, int y) { return x == 2 && y == 1 ? 1 : 0; };
+  std::string padded = ImageText(6, 5, value);
+  padded.insert(padded.find('1'), std::string(1000000, '0'));
+  test::WriteFile(dir / "plain.txt", ImageText(6, 5, value));
+  test::WriteFile(dir / "padded.txt", padded);
+  ASSERT_EQ(RunTool(dir, {dir / "plain.txt", dir / "a"}).status, 0);
+  ASSERT_EQ(RunTool(dir, {dir / "padded.txt", dir / "b"}).status, 0);
+  for (const std::string suffix : {"", "_In.bmp", "_Reg.bmp", "_Grad.bmp"}) {
+    EXPECT_EQ(test::ReadFile(dir / ("a" + suffix)), test::ReadFile(dir / ("b" + suffix))) << suffix;
+  }
+}
+
+TEST(Edgeseg, TinyAndExtremeShapesFailWithoutOutput) {
+  const auto ramp = [](int x, int y) { return 100 * x + 7 * y; };
+  std::string longDigits = ImageText(5, 5, ramp);
+  longDigits.replace(longDigits.find("107"), 3, std::string(1000, '7'));
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"a thousand non-zero digits", longDigits},
+      {"a line of a million numbers", ImageText(1000000, 1, ramp)},
+      {"1 x 1000", ImageText(1, 1000, ramp)},
+      {"1000 x 1", ImageText(1000, 1, ramp)},
+      {"1 x 1", "5\n"},
+      {"2 x 2", ImageText(2, 2, ramp)},
+      {"3 x 3", ImageText(3, 3, ramp)},
+  };
+  for (const auto& [what, input] : cases) {
+    test::ScratchDir dir;
+    test::WriteFile(dir / "in.txt", input);
+    const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"});
+    EXPECT_EQ(run.status, 254) << what;
+    EXPECT_EQ(run.out, "Execution error") << what;
+    EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"in.txt"}) << what;
+  }
+}
+
+TEST(Edgeseg, FourByFourIsTheSmallestImage) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(4, 4, [](int x, int y) { return x * y * 1000; }));
+  const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(test::ReadFile(dir / "res"), LabelText({"....", "....", "....", "...."}));
+  const std::vector<std::pair<std::string, std::uint32_t>> pictures = {
+      {"res_In.bmp", 4}, {"res_Reg.bmp", 4}, {"res_Grad.bmp", 3}};
+  for (const auto& [name, side] : pictures) {
+    const std::string bmp = test::ReadFile(dir / name);
+    ASSERT_EQ(bmp.size(), 54 + 4 * side * side) << name;
+    EXPECT_EQ(test::U32At(bmp, 18), side) << name;
+    EXPECT_EQ(test::U32At(bmp, 22), side) << name;
+  }
+}
+
 }  // namespace
