@@ -451,4 +451,167 @@ TEST(Edgeseg, FourByFourIsTheSmallestImage) {
   }
 }
 
+// Bright (1000) shapes on black, one flag a pixel, row by row.
+struct Shapes {
+  int W;
+  int H;
+  std::vector<char> bright;
+};
+
+// What the tool must make of shapes that lie two pixels or more inside the
+// frame, with every dark gap two pixels or wider and open to the frame: the
+// closing then keeps each shape exactly, so the labels are the shapes eroded
+// by a 3 x 3 neighbourhood and cut into 8-connected regions of more than 10
+// pixels, numbered in scan order. Also counts the provisional labels that a
+// scan issues: the pixels with no foreground among the left, up-left, up and
+// up-right neighbours.
+struct Expected {
+  std::string labels;
+  int regions = 0;
+  int provisional = 0;
+};
+
+Expected ExpectedLabels(const Shapes& s) {
+  const int W = s.W;
+  const int H = s.H;
+  std::vector<char> kept(static_cast<std::size_t>(W) * H, 0);
+  for (int y = 1; y + 1 < H; ++y) {
+    for (int x = 1; x + 1 < W; ++x) {
+      bool all = true;
+      for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) all = all && s.bright[(y + dy) * W + x + dx];
+      }
+      kept[y * W + x] = all;
+    }
+  }
+  Expected expected;
+  std::vector<int> label(kept.size(), 0);  // -1: a dropped region
+  std::vector<int> region;
+  for (int k = 0; k < W * H; ++k) {
+    if (!kept[k]) continue;
+    const bool joined = kept[k - 1] || kept[k - W - 1] || kept[k - W] || kept[k - W + 1];
+    expected.provisional += joined ? 0 : 1;
+    if (label[k] != 0) continue;
+    region.assign(1, k);
+    label[k] = -2;
+    for (std::size_t i = 0; i < region.size(); ++i) {
+      const int j = region[i];
+      for (const int d : {-W - 1, -W, -W + 1, -1, 1, W - 1, W, W + 1}) {
+        if (kept[j + d] && label[j + d] == 0) {
+          label[j + d] = -2;
+          region.push_back(j + d);
+        }
+      }
+    }
+    const int value = region.size() > 10 ? ++expected.regions : -1;
+    for (const int j : region) label[j] = value;
+  }
+  for (int k = 0; k < W * H; ++k) {
+    expected.labels += std::to_string(label[k] > 0 ? label[k] : 0);
+    expected.labels += (k + 1) % W == 0 ? '\n' : ' ';
+  }
+  return expected;
+}
+
+void ExpectLabelsOf(const char* what, const Shapes& shapes, int minProvisional, int regions) {
+  const Expected expected = ExpectedLabels(shapes);
+  ASSERT_GE(expected.provisional, minProvisional) << what << ": the shapes do not stress enough";
+  ASSERT_EQ(expected.regions, regions) << what;
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(shapes.W, shapes.H, [&](int x, int y) {
+    return shapes.bright[static_cast<std::size_t>(y) * shapes.W + x] ? 1000 : 0;
+  }));
+  const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"});
+  EXPECT_EQ(run.status, 0) << what;
+  EXPECT_EQ(run.out, "") << what;
+  EXPECT_TRUE(test::ReadFile(dir / "res") == expected.labels) << what << ": labels differ";
+}
+
+Shapes Draw(int W, int H, const std::function<bool(int, int)>& bright) {
+  Shapes shapes{W, H, std::vector<char>(static_cast<std::size_t>(W) * H)};
+  for (int y = 0; y < H; ++y) {
+    for (int x = 0; x < W; ++x) shapes.bright[static_cast<std::size_t>(y) * W + x] = bright(x, y);
+  }
+  return shapes;
+}
+
+// count 6 x 6 blocks, 8 pixels apart, columns blocks to a row: each becomes a
+// 16-pixel region of its own.
+Shapes BlockLattice(int columns, int rows, int count) {
+  return Draw(8 * columns + 2, 8 * rows + 2, [=](int x, int y) {
+    const int column = (x - 2) / 8;
+    const int row = (y - 2) / 8;
+    return x >= 2 && y >= 2 && (x - 2) % 8 < 6 && (y - 2) % 8 < 6 && column < columns &&
+           row * columns + column < count;
+  });
+}
+
+TEST(Edgeseg, LabelsPastTheProvisionalLimitAndUpTo65535Regions) {
+  ExpectLabelsOf("10100 blocks", BlockLattice(101, 100, 10100), 10000, 10100);
+  ExpectLabelsOf("65535 blocks", BlockLattice(256, 256, 65535), 65535, 65535);
+  // 10000 teeth 3 pixels wide, 2 apart, standing on a bar: every tooth takes
+  // a provisional label of its own and the bar merges them all.
+  const int teeth = 10000;
+  ExpectLabelsOf("comb of 10000 teeth", Draw(5 * teeth + 2, 15, [](int x, int y) {
+                   return x >= 2 && x < 5 * teeth && y >= 2 && y <= 12 && (y >= 10 || (x - 2) % 5 < 3);
+                 }),
+                 10000, 1);
+}
+
+// Walls 4 pixels wide with one corridor, 4 pixels wide, that runs from the
+// top-left corner in a square spiral to the middle: the background must be
+// followed along the whole corridor, and one region winds through every row.
+Shapes Spiral(int side) {
+  const int n = (side / 4 - 1) | 1;  // odd, in 4 x 4 blocks
+  std::vector<char> wall(static_cast<std::size_t>(n) * n, 0);
+  for (int y = 1; y + 1 < n; ++y) {
+    for (int x = 1; x + 1 < n; ++x) wall[y * n + x] = 1;
+  }
+  const int steps[4][2] = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
+  int x = 1, y = 1, direction = 0;
+  wall[n + 1] = 0;
+  for (bool moved = true; moved;) {
+    moved = false;
+    for (int turn = 0; turn < 2 && !moved; ++turn) {
+      const int nx = x + 2 * steps[direction][0];
+      const int ny = y + 2 * steps[direction][1];
+      const int between = (y + steps[direction][1]) * n + x + steps[direction][0];
+      if (nx >= 1 && nx <= n - 2 && ny >= 1 && ny <= n - 2 && wall[ny * n + nx] && wall[between]) {
+        wall[between] = 0;
+        wall[ny * n + nx] = 0;
+        x = nx;
+        y = ny;
+        moved = true;
+      } else {
+        direction = (direction + 1) % 4;
+      }
+    }
+  }
+  return Draw(side, side, [&](int px, int py) { return px / 4 < n && py / 4 < n && wall[(py / 4) * n + px / 4]; });
+}
+
+// Bands of 255 teeth, 4 pixels wide and 8 apart, each tooth starting one row
+// lower than the one on its left and standing on a bar that steps down one
+// row a tooth: a scan meets a new tooth top and a tooth joining the bar, a
+// merge, on nearly every row.
+Shapes StaggeredComb(int side) {
+  constexpr int kTeeth = 255;
+  constexpr int kTooth = 8;   // rows above the bar
+  constexpr int kBand = 272;  // rows from one band to the next
+  return Draw(side, side, [=](int x, int y) {
+    const int band = (y - 4) / kBand;
+    const int row = (y - 4) % kBand;
+    const int tooth = (x - 4) / 8;
+    if (x < 4 || y < 4 || tooth >= kTeeth || (band + 1) * kBand + 4 > side) return false;
+    const bool inTooth = (x - 4) % 8 < 4 && row >= tooth && row < tooth + kTooth;
+    const bool inBar = row >= tooth + kTooth && row < tooth + kTooth + 4;
+    return inTooth || inBar;
+  });
+}
+
+TEST(Edgeseg, SpiralAndStaggeredCombAcross2048Pixels) {
+  ExpectLabelsOf("spiral", Spiral(2048), 0, 1);
+  ExpectLabelsOf("staggered comb", StaggeredComb(2048), 7 * 255, 7);
+}
+
 }  // namespace
