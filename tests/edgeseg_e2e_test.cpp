@@ -458,19 +458,19 @@ struct Shapes {
   std::vector<char> bright;
 };
 
+struct Expected {
+  std::string labels;    // the label file
+  int regions = 0;
+  int provisional = 0;   // labels a scan issues before merging
+};
+
 // What the tool must make of shapes that lie two pixels or more inside the
 // frame, with every dark gap two pixels or wider and open to the frame: the
 // closing then keeps each shape exactly, so the labels are the shapes eroded
 // by a 3 x 3 neighbourhood and cut into 8-connected regions of more than 10
-// pixels, numbered in scan order. Also counts the provisional labels that a
-// scan issues: the pixels with no foreground among the left, up-left, up and
-// up-right neighbours.
-struct Expected {
-  std::string labels;
-  int regions = 0;
-  int provisional = 0;
-};
-
+// pixels, numbered in scan order. A scan issues a provisional label at each
+// pixel with no foreground among its left, up-left, up and up-right
+// neighbours.
 Expected ExpectedLabels(const Shapes& s) {
   const int W = s.W;
   const int H = s.H;
@@ -513,6 +513,10 @@ Expected ExpectedLabels(const Shapes& s) {
   return expected;
 }
 
+// Runs the tool on the shapes and compares its label file with the model.
+// The shapes must first give the model at least minProvisional provisional
+// labels and exactly the given count of regions, so that a generator whose
+// shapes the chain would wipe out fails instead of passing trivially.
 void ExpectLabelsOf(const char* what, const Shapes& shapes, int minProvisional, int regions) {
   const Expected expected = ExpectedLabels(shapes);
   ASSERT_GE(expected.provisional, minProvisional) << what << ": the shapes do not stress enough";
@@ -535,8 +539,8 @@ Shapes Draw(int W, int H, const std::function<bool(int, int)>& bright) {
   return shapes;
 }
 
-// count 6 x 6 blocks, 8 pixels apart, columns blocks to a row: each becomes a
-// 16-pixel region of its own.
+// The first count blocks of a grid of 6 x 6 blocks, 8 pixels apart, columns
+// to a row: each becomes a 16-pixel region of its own.
 Shapes BlockLattice(int columns, int rows, int count) {
   return Draw(8 * columns + 2, 8 * rows + 2, [=](int x, int y) {
     const int column = (x - 2) / 8;
