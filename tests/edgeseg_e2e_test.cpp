@@ -7,9 +7,12 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "displib/displib.h"
@@ -27,8 +30,15 @@ struct Outcome {
   std::string err;
 };
 
-Outcome RunTool(const test::ScratchDir& dir, const std::vector<std::string>& args) {
-  std::vector<std::string> words = {EDGESEG_TOOL};
+// No run may hang: one that outlives this is killed and fails its test.
+constexpr auto kRunTimeLimit = std::chrono::seconds(60);
+
+// Runs the tool with args, through the launcher words when there are any
+// (the tool's path and args are appended to them).
+Outcome RunTool(const test::ScratchDir& dir, const std::vector<std::string>& args,
+                const std::vector<std::string>& launcher = {}) {
+  std::vector<std::string> words = launcher;
+  words.push_back(EDGESEG_TOOL);
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& word : words) argv.push_back(word.data());
@@ -44,7 +54,16 @@ Outcome RunTool(const test::ScratchDir& dir, const std::vector<std::string>& arg
   Outcome outcome;
   if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
     int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
+    const auto deadline = std::chrono::steady_clock::now() + kRunTimeLimit;
+    while (waitpid(pid, &wstatus, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ::kill(pid, SIGKILL);
+        waitpid(pid, &wstatus, 0);
+        ADD_FAILURE() << "run killed after " << kRunTimeLimit.count() << " s";
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     if (WIFEXITED(wstatus)) outcome.status = WEXITSTATUS(wstatus);
   }
   posix_spawn_file_actions_destroy(&actions);
@@ -313,6 +332,318 @@ TEST(Edgeseg, MoreThan65535RegionsIsAnError) {
   EXPECT_EQ(run.status, 254);
   EXPECT_EQ(run.out, "Execution error");
   EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"in.txt"});
+}
+
+// Faults, extreme sizes and adversarial shapes. Whatever happens, a run ends
+// with its message and status, and every file it leaves is complete.
+
+// The outputs of base "res" in the order they are written.
+const std::vector<std::string> kOutputs = {"res", "res_In.bmp", "res_Reg.bmp", "res_Grad.bmp"};
+
+struct BlockedOutput {
+  std::string name;
+  bool directory;  // a directory of that name, else a link to /dev/full
+};
+
+TEST(Edgeseg, AnOutputThatCannotBeWrittenEndsTheRunAndKeepsEarlierFiles) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(20, 14, TwoBlocks));
+  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+
+  // A directory cannot be opened for writing and /dev/full fails every
+  // write (a full disk), even for root, who passes every permission check.
+  const std::vector<BlockedOutput> cases = {
+      {"res", true}, {"res_Reg.bmp", true}, {"res_In.bmp", false}, {"res_Grad.bmp", false}};
+  for (const BlockedOutput& c : cases) {
+    const fs::path out = dir / ("blocked " + c.name);
+    fs::create_directory(out);
+    if (c.directory) {
+      fs::create_directory(out / c.name);
+    } else {
+      fs::create_symlink("/dev/full", out / c.name);
+    }
+    const Outcome run = RunTool(dir, {dir / "in.txt", out / "res"});
+    EXPECT_EQ(run.status, 254) << c.name;
+    EXPECT_EQ(run.out, "Execution error") << c.name;
+    bool written = true;  // every output before the blocked one
+    for (const std::string& output : kOutputs) {
+      if (output == c.name) {
+        written = false;
+      } else if (written) {
+        EXPECT_EQ(test::ReadFile(out / output), test::ReadFile(dir / output)) << c.name << ", " << output;
+      } else {
+        EXPECT_FALSE(fs::exists(out / output)) << c.name << ", " << output;
+      }
+    }
+  }
+}
+
+// An allocation that fails must end in the catch-all like any other error.
+// Sanitizers reserve far more address space than these limits and abort on a
+// failed allocation instead of throwing, so this suite is left out of the
+// sanitizer build (label no_sanitizer).
+TEST(EdgesegUnderAddressSpaceLimit, MemoryThatCannotBeObtainedIsAnExecutionError) {
+  // 2 million samples: 4 MB of text, 20 MB of buffers, 8 MB a picture.
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(2000, 1000, [](int, int) { return 0; }));
+  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+
+  // From a limit that lets the tool start but not hold its buffers up to
+  // one that holds the whole run, each step lets it get a little further.
+  for (int megabytes = 12; megabytes <= 64; megabytes += 4) {
+    const fs::path out = dir / std::to_string(megabytes);
+    fs::create_directory(out);
+    const std::string limit = "ulimit -v " + std::to_string(megabytes * 1024) + " && exec \"$0\" \"$@\"";
+    const Outcome run = RunTool(dir, {dir / "in.txt", out / "res"}, {"/bin/sh", "-c", limit});
+    const bool failed = run.status == 254 && run.out == "Execution error";
+    const bool succeeded = run.status == 0 && run.out.empty();
+    EXPECT_TRUE(failed || succeeded) << megabytes << " MB: status " << run.status << ", " << run.out;
+    if (megabytes == 12) {
+      EXPECT_TRUE(failed) << "12 MB cannot hold the buffers";
+    }
+    if (megabytes == 64) {
+      EXPECT_TRUE(succeeded) << "64 MB holds the whole run";
+    }
+    for (const std::string& output : kOutputs) {
+      if (fs::exists(out / output)) {
+        EXPECT_TRUE(test::ReadFile(out / output) == test::ReadFile(dir / output)) << megabytes << " MB, " << output;
+      }
+    }
+    fs::remove_all(out);
+  }
+}
+
+TEST(Edgeseg, InputSizeThatWrapsIn32BitsIsStillRefused) {
+  // 4 GiB + 8 bytes would read as an 8-byte file if the length were cut to
+  // 32 bits; it must be refused before anything is read.
+  test::ScratchDir dir;
+  test::WriteFile(dir / "huge", "1 2 3 4\n");
+  fs::resize_file(dir / "huge", (std::uintmax_t{1} << 32) + 8);  // sparse
+  const Outcome run = RunTool(dir, {dir / "huge", dir / "res"});
+  EXPECT_EQ(run.status, 254);
+  EXPECT_EQ(run.out, "Execution error");
+  EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"huge"});
+}
+
+TEST(Edgeseg, LeadingZerosAreNoPartOfTheValue) {
+  test::ScratchDir dir;
+  const auto value = [](int x, int y) { return x == 2 && y == 1 ? 1 : 0; };
+  std::string padded = ImageText(6, 5, value);
+  padded.insert(padded.find('1'), std::string(1000000, '0'));
+  test::WriteFile(dir / "plain.txt", ImageText(6, 5, value));
+  test::WriteFile(dir / "padded.txt", padded);
+  ASSERT_EQ(RunTool(dir, {dir / "plain.txt", dir / "a"}).status, 0);
+  ASSERT_EQ(RunTool(dir, {dir / "padded.txt", dir / "b"}).status, 0);
+  for (const std::string suffix : {"", "_In.bmp", "_Reg.bmp", "_Grad.bmp"}) {
+    EXPECT_EQ(test::ReadFile(dir / ("a" + suffix)), test::ReadFile(dir / ("b" + suffix))) << suffix;
+  }
+}
+
+TEST(Edgeseg, TinyAndExtremeShapesFailWithoutOutput) {
+  const auto ramp = [](int x, int y) { return 100 * x + 7 * y; };
+  std::string longDigits = ImageText(5, 5, ramp);
+  longDigits.replace(longDigits.find("107"), 3, std::string(1000, '7'));
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"a thousand non-zero digits", longDigits},
+      {"a line of a million numbers", ImageText(1000000, 1, ramp)},
+      {"1 x 1000", ImageText(1, 1000, ramp)},
+      {"1000 x 1", ImageText(1000, 1, ramp)},
+      {"1 x 1", "5\n"},
+      {"2 x 2", ImageText(2, 2, ramp)},
+      {"3 x 3", ImageText(3, 3, ramp)},
+  };
+  for (const auto& [what, input] : cases) {
+    test::ScratchDir dir;
+    test::WriteFile(dir / "in.txt", input);
+    const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"});
+    EXPECT_EQ(run.status, 254) << what;
+    EXPECT_EQ(run.out, "Execution error") << what;
+    EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"in.txt"}) << what;
+  }
+}
+
+TEST(Edgeseg, FourByFourIsTheSmallestImage) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(4, 4, [](int x, int y) { return x * y * 1000; }));
+  const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(test::ReadFile(dir / "res"), LabelText({"....", "....", "....", "...."}));
+  const std::vector<std::pair<std::string, std::uint32_t>> pictures = {
+      {"res_In.bmp", 4}, {"res_Reg.bmp", 4}, {"res_Grad.bmp", 3}};
+  for (const auto& [name, side] : pictures) {
+    const std::string bmp = test::ReadFile(dir / name);
+    ASSERT_EQ(bmp.size(), 54 + 4 * side * side) << name;
+    EXPECT_EQ(test::U32At(bmp, 18), side) << name;
+    EXPECT_EQ(test::U32At(bmp, 22), side) << name;
+  }
+}
+
+// Bright (1000) shapes on black, one flag a pixel, row by row.
+struct Shapes {
+  int W;
+  int H;
+  std::vector<char> bright;
+};
+
+struct Expected {
+  std::string labels;    // the label file
+  int regions = 0;
+  int provisional = 0;   // labels a scan issues before merging
+};
+
+// What the tool must make of shapes that lie two pixels or more inside the
+// frame, with every dark gap two pixels or wider and open to the frame: the
+// closing then keeps each shape exactly, so the labels are the shapes eroded
+// by a 3 x 3 neighbourhood and cut into 8-connected regions of more than 10
+// pixels, numbered in scan order. A scan issues a provisional label at each
+// pixel with no foreground among its left, up-left, up and up-right
+// neighbours.
+Expected ExpectedLabels(const Shapes& s) {
+  const int W = s.W;
+  const int H = s.H;
+  std::vector<char> kept(static_cast<std::size_t>(W) * H, 0);
+  for (int y = 1; y + 1 < H; ++y) {
+    for (int x = 1; x + 1 < W; ++x) {
+      bool all = true;
+      for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) all = all && s.bright[(y + dy) * W + x + dx];
+      }
+      kept[y * W + x] = all;
+    }
+  }
+  Expected expected;
+  std::vector<int> label(kept.size(), 0);  // -1: a dropped region
+  std::vector<int> region;
+  for (int k = 0; k < W * H; ++k) {
+    if (!kept[k]) continue;
+    const bool joined = kept[k - 1] || kept[k - W - 1] || kept[k - W] || kept[k - W + 1];
+    expected.provisional += joined ? 0 : 1;
+    if (label[k] != 0) continue;
+    region.assign(1, k);
+    label[k] = -2;
+    for (std::size_t i = 0; i < region.size(); ++i) {
+      const int j = region[i];
+      for (const int d : {-W - 1, -W, -W + 1, -1, 1, W - 1, W, W + 1}) {
+        if (kept[j + d] && label[j + d] == 0) {
+          label[j + d] = -2;
+          region.push_back(j + d);
+        }
+      }
+    }
+    const int value = region.size() > 10 ? ++expected.regions : -1;
+    for (const int j : region) label[j] = value;
+  }
+  for (int k = 0; k < W * H; ++k) {
+    expected.labels += std::to_string(label[k] > 0 ? label[k] : 0);
+    expected.labels += (k + 1) % W == 0 ? '\n' : ' ';
+  }
+  return expected;
+}
+
+// Runs the tool on the shapes and compares its label file with the model.
+// The shapes must first give the model at least minProvisional provisional
+// labels and exactly the given count of regions, so that a generator whose
+// shapes the chain would wipe out fails instead of passing trivially.
+void ExpectLabelsOf(const char* what, const Shapes& shapes, int minProvisional, int regions) {
+  const Expected expected = ExpectedLabels(shapes);
+  ASSERT_GE(expected.provisional, minProvisional) << what << ": the shapes do not stress enough";
+  ASSERT_EQ(expected.regions, regions) << what;
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(shapes.W, shapes.H, [&](int x, int y) {
+    return shapes.bright[static_cast<std::size_t>(y) * shapes.W + x] ? 1000 : 0;
+  }));
+  const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"});
+  EXPECT_EQ(run.status, 0) << what;
+  EXPECT_EQ(run.out, "") << what;
+  EXPECT_TRUE(test::ReadFile(dir / "res") == expected.labels) << what << ": labels differ";
+}
+
+Shapes Draw(int W, int H, const std::function<bool(int, int)>& bright) {
+  Shapes shapes{W, H, std::vector<char>(static_cast<std::size_t>(W) * H)};
+  for (int y = 0; y < H; ++y) {
+    for (int x = 0; x < W; ++x) shapes.bright[static_cast<std::size_t>(y) * W + x] = bright(x, y);
+  }
+  return shapes;
+}
+
+// The first count blocks of a grid of 6 x 6 blocks, 8 pixels apart, columns
+// to a row: each becomes a 16-pixel region of its own.
+Shapes BlockLattice(int columns, int rows, int count) {
+  return Draw(8 * columns + 2, 8 * rows + 2, [=](int x, int y) {
+    const int column = (x - 2) / 8;
+    const int row = (y - 2) / 8;
+    return x >= 2 && y >= 2 && (x - 2) % 8 < 6 && (y - 2) % 8 < 6 && column < columns &&
+           row * columns + column < count;
+  });
+}
+
+TEST(Edgeseg, LabelsPastTheProvisionalLimitAndUpTo65535Regions) {
+  ExpectLabelsOf("10100 blocks", BlockLattice(101, 100, 10100), 10000, 10100);
+  ExpectLabelsOf("65535 blocks", BlockLattice(256, 256, 65535), 65535, 65535);
+  // 10000 teeth 3 pixels wide, 2 apart, standing on a bar: every tooth takes
+  // a provisional label of its own and the bar merges them all.
+  const int teeth = 10000;
+  ExpectLabelsOf("comb of 10000 teeth", Draw(5 * teeth + 2, 15, [](int x, int y) {
+                   return x >= 2 && x < 5 * teeth && y >= 2 && y <= 12 && (y >= 10 || (x - 2) % 5 < 3);
+                 }),
+                 10000, 1);
+}
+
+// Walls 4 pixels wide with one corridor, 4 pixels wide, that runs from the
+// top-left corner in a square spiral to the middle: the background must be
+// followed along the whole corridor, and one region winds through every row.
+Shapes Spiral(int side) {
+  const int n = (side / 4 - 1) | 1;  // odd, in 4 x 4 blocks
+  std::vector<char> wall(static_cast<std::size_t>(n) * n, 0);
+  for (int y = 1; y + 1 < n; ++y) {
+    for (int x = 1; x + 1 < n; ++x) wall[y * n + x] = 1;
+  }
+  const int steps[4][2] = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
+  int x = 1, y = 1, direction = 0;
+  wall[n + 1] = 0;
+  for (bool moved = true; moved;) {
+    moved = false;
+    for (int turn = 0; turn < 2 && !moved; ++turn) {
+      const int nx = x + 2 * steps[direction][0];
+      const int ny = y + 2 * steps[direction][1];
+      const int between = (y + steps[direction][1]) * n + x + steps[direction][0];
+      if (nx >= 1 && nx <= n - 2 && ny >= 1 && ny <= n - 2 && wall[ny * n + nx] && wall[between]) {
+        wall[between] = 0;
+        wall[ny * n + nx] = 0;
+        x = nx;
+        y = ny;
+        moved = true;
+      } else {
+        direction = (direction + 1) % 4;
+      }
+    }
+  }
+  return Draw(side, side, [&](int px, int py) { return px / 4 < n && py / 4 < n && wall[(py / 4) * n + px / 4]; });
+}
+
+// Bands of 255 teeth, 4 pixels wide and 8 apart, each tooth starting one row
+// lower than the one on its left and standing on a bar that steps down one
+// row a tooth: a scan meets a new tooth top and a tooth joining the bar, a
+// merge, on nearly every row.
+Shapes StaggeredComb(int side) {
+  constexpr int kTeeth = 255;
+  constexpr int kTooth = 8;   // rows above the bar
+  constexpr int kBand = 272;  // rows from one band to the next
+  return Draw(side, side, [=](int x, int y) {
+    const int band = (y - 4) / kBand;
+    const int row = (y - 4) % kBand;
+    const int tooth = (x - 4) / 8;
+    if (x < 4 || y < 4 || tooth >= kTeeth || (band + 1) * kBand + 4 > side) return false;
+    const bool inTooth = (x - 4) % 8 < 4 && row >= tooth && row < tooth + kTooth;
+    const bool inBar = row >= tooth + kTooth && row < tooth + kTooth + 4;
+    return inTooth || inBar;
+  });
+}
+
+TEST(Edgeseg, SpiralAndStaggeredCombAcross2048Pixels) {
+  ExpectLabelsOf("spiral", Spiral(2048), 0, 1);
+  ExpectLabelsOf("staggered comb", StaggeredComb(2048), 7 * 255, 7);
 }
 
 }  // namespace
