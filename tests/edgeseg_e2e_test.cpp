@@ -6,6 +6,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -305,6 +306,46 @@ TEST(Edgeseg, FailedWritesAreNeverSuccess) {
   EXPECT_EQ(run.out, "Execution error");
   EXPECT_EQ(test::ReadFile(dir / "res"), LabelText(kTwoBlockLabels));
   EXPECT_FALSE(fs::exists(dir / "res_Reg.bmp"));
+}
+
+// A message written to a pipe whose reader has gone is lost, but the run
+// still ends with its own status, not by a signal.
+TEST(Edgeseg, ClosedStandardOutputKeepsTheStatus) {
+  test::ScratchDir dir;
+  const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+      {{}, 255},                                     // "To few parameters"
+      {{dir / "missing.txt", dir / "out"}, 255},     // "Input file does not exists"
+  };
+  for (const auto& [args, status] : cases) {
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ::close(ends[0]);
+    std::vector<std::string> words = {EDGESEG_TOOL};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+    // The child starts with the default action for SIGPIPE, whatever ours is.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ), 0);
+    ::close(ends[1]);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ASSERT_TRUE(WIFEXITED(wstatus)) << "ended by signal " << WTERMSIG(wstatus);
+    EXPECT_EQ(WEXITSTATUS(wstatus), status);
+  }
 }
 
 TEST(Edgeseg, NegativeVarianceIsReportedOnStandardError) {
