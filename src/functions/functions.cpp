@@ -5,8 +5,6 @@
 #include <stdexcept>
 #include <vector>
 
-#include "buffers/buffers.h"
-
 namespace {
 
 // Union-find over provisional labels in which every root is the smallest
@@ -69,10 +67,20 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
                           std::uint32_t minSize) {
   if (W <= 0 || H <= 0) return 0;
   const std::size_t width = static_cast<std::size_t>(W);
-  const std::size_t n = width * static_cast<std::size_t>(H);
-  // Provisional labels, written and read for non-zero samples only: a
-  // neighbour's label is looked at only when its sample matches.
-  const auto labels = ObtainBuffer<std::uint32_t>(n);
+  // Provisional labels of the row above and of the current row. An entry is
+  // read only where its sample matches, so background entries are never
+  // written.
+  std::vector<std::uint32_t> above(width);
+  std::vector<std::uint32_t> current(width);
+  // Every run of equal non-zero samples in a row, with the provisional label
+  // of its first pixel: each pixel of a run is joined to the one on its left,
+  // so the whole run ends in the region of that label. In an eroded 0/1 mask
+  // a run is followed by at least two zeros, so runs are few.
+  struct Run {
+    std::uint32_t first, last, label;
+  };
+  std::vector<Run> runs;
+  std::vector<std::size_t> firstRunOfRow(static_cast<std::size_t>(H) + 1);
   std::vector<std::uint32_t> parent{0};  // label 0 is the background's
   std::vector<std::uint32_t> size{0};    // pixels given each label by the scan
   parent.reserve(10000);
@@ -81,39 +89,48 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
 
   // One scan in the order of the eager merge: left, up-right, up, up-left.
   for (std::size_t y = 0; y < static_cast<std::size_t>(H); ++y) {
+    firstRunOfRow[y] = runs.size();
     const std::uint16_t* const row = image + y * width;
+    const std::uint16_t* const up = y > 0 ? row - width : nullptr;
     for (std::size_t x = 0;; ++x) {
       x = static_cast<std::size_t>(FindNonZero(row + x, row + width) - row);
       if (x == width) break;
-      const std::size_t k = y * width + x;
-      const std::uint16_t s = image[k];
+      const std::uint16_t s = row[x];
       std::uint32_t found[4];
       int count = 0;
-      auto collect = [&](std::size_t j) {
-        if (image[j] == s) found[count++] = FindRoot(parent, labels[j]);
+      auto collect = [&](const std::uint16_t* samples, const std::vector<std::uint32_t>& labels, std::size_t j) {
+        if (samples[j] == s) found[count++] = FindRoot(parent, labels[j]);
       };
-      if (x > 0) collect(k - 1);
-      if (y > 0) {
-        if (x + 1 < width) collect(k - width + 1);
-        collect(k - width);
-        if (x > 0) collect(k - width - 1);
+      if (x > 0) collect(row, current, x - 1);
+      if (up != nullptr) {
+        if (x + 1 < width) collect(up, above, x + 1);
+        collect(up, above, x);
+        if (x > 0) collect(up, above, x - 1);
       }
+      std::uint32_t label = 0;
       if (count == 0) {
-        labels[k] = static_cast<std::uint32_t>(parent.size());
-        parent.push_back(labels[k]);
+        label = static_cast<std::uint32_t>(parent.size());
+        parent.push_back(label);
         size.push_back(1);
-        continue;
+      } else {
+        label = *std::min_element(found, found + count);
+        ++size[label];
+        for (int i = 0; i < count; ++i) {
+          if (found[i] == label) continue;
+          parent[found[i]] = label;
+          ++replacements;
+        }
       }
-      const std::uint32_t smallest = *std::min_element(found, found + count);
-      labels[k] = smallest;
-      ++size[smallest];
-      for (int i = 0; i < count; ++i) {
-        if (found[i] == smallest) continue;
-        parent[found[i]] = smallest;
-        ++replacements;
+      current[x] = label;
+      if (x > 0 && row[x - 1] == s) {
+        runs.back().last = static_cast<std::uint32_t>(x);
+      } else {
+        runs.push_back({static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(x), label});
       }
     }
+    std::swap(above, current);
   }
+  firstRunOfRow[static_cast<std::size_t>(H)] = runs.size();
 
   // Resolve every label to its root in ascending order: a parent is smaller
   // than its child, so it is already resolved when the child is reached.
@@ -132,8 +149,11 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
   if (next - 1 > 65535) throw std::runtime_error("more than 65535 regions");
   for (std::size_t j = 1; j < labelCount; ++j) finalLabel[j] = finalLabel[parent[j]];
 
-  for (std::uint16_t* p = FindNonZero(image, image + n); p != image + n; p = FindNonZero(p + 1, image + n)) {
-    *p = static_cast<std::uint16_t>(finalLabel[labels[p - image]]);
+  for (std::size_t y = 0; y < static_cast<std::size_t>(H); ++y) {
+    std::uint16_t* const row = image + y * width;
+    for (std::size_t r = firstRunOfRow[y]; r < firstRunOfRow[y + 1]; ++r) {
+      std::fill(row + runs[r].first, row + runs[r].last + 1, static_cast<std::uint16_t>(finalLabel[runs[r].label]));
+    }
   }
   return static_cast<std::int32_t>(replacements);
 }
