@@ -10,10 +10,16 @@
 std::int32_t WriteTextImage(const std::string& name, const std::uint16_t* image,
                             std::int32_t W, std::int32_t H) {
   const std::size_t n = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
-  // Room for the longest text, five digits and a separator per sample, in
-  // one pass: pages past the text's end are never touched, so they cost
-  // nothing. Most label samples are 0, so single digits skip the conversion.
-  const auto text = ObtainBuffer<char>(6 * n);
+  // Sized exactly, so that a large image asks for no more memory than its
+  // text: a digit and a separator per sample, plus the further digits of
+  // values from 10 up. The count has no branch, so it vectorises.
+  std::size_t length = 2 * n;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint16_t v = image[i];
+    length += static_cast<std::size_t>((v >= 10) + (v >= 100) + (v >= 1000) + (v >= 10000));
+  }
+  // Most label samples are 0, so single digits skip the conversion.
+  const auto text = ObtainBuffer<char>(length);
   char* out = text.get();
   for (std::int32_t y = 0; y < H; ++y) {
     const std::uint16_t* row = image + static_cast<std::size_t>(y) * static_cast<std::size_t>(W);
