@@ -636,31 +636,8 @@ TEST(Edgeseg, LabelsPastTheProvisionalLimitAndUpTo65535Regions) {
 // followed along the whole corridor, and one region winds through every row.
 Shapes Spiral(int side) {
   const int n = (side / 4 - 1) | 1;  // odd, in 4 x 4 blocks
-  std::vector<char> wall(static_cast<std::size_t>(n) * n, 0);
-  for (int y = 1; y + 1 < n; ++y) {
-    for (int x = 1; x + 1 < n; ++x) wall[y * n + x] = 1;
-  }
-  const int steps[4][2] = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
-  int x = 1, y = 1, direction = 0;
-  wall[n + 1] = 0;
-  for (bool moved = true; moved;) {
-    moved = false;
-    for (int turn = 0; turn < 2 && !moved; ++turn) {
-      const int nx = x + 2 * steps[direction][0];
-      const int ny = y + 2 * steps[direction][1];
-      const int between = (y + steps[direction][1]) * n + x + steps[direction][0];
-      if (nx >= 1 && nx <= n - 2 && ny >= 1 && ny <= n - 2 && wall[ny * n + nx] && wall[between]) {
-        wall[between] = 0;
-        wall[ny * n + nx] = 0;
-        x = nx;
-        y = ny;
-        moved = true;
-      } else {
-        direction = (direction + 1) % 4;
-      }
-    }
-  }
-  return Draw(side, side, [&](int px, int py) { return px / 4 < n && py / 4 < n && wall[(py / 4) * n + px / 4]; });
+  const std::vector<std::uint16_t> wall = test::SpiralCorridor(n);
+  return Draw(side, side, [&](int px, int py) { return px / 4 < n && py / 4 < n && wall[(py / 4) * n + px / 4] != 0; });
 }
 
 // Bands of 255 teeth, 4 pixels wide and 8 apart, each tooth starting one row

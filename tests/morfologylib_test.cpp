@@ -97,41 +97,10 @@ TEST(FloodFillFromBorder, MatchesRepeatedPassesOnRandomMasks) {
   }
 }
 
-// Walls everywhere inside the frame, with one corridor carved from (1, 1)
-// that spirals inwards: the key must travel its whole length, turning up
-// and left many times.
-Mask Spiral(std::int32_t side) {
-  Mask mask(static_cast<std::size_t>(side) * side, 0);
-  for (std::int32_t y = 1; y + 1 < side; ++y) {
-    for (std::int32_t x = 1; x + 1 < side; ++x) mask[y * side + x] = 1;
-  }
-  const std::int32_t steps[4][2] = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
-  std::int32_t x = 1, y = 1, direction = 0;
-  mask[side + 1] = 0;
-  for (bool moved = true; moved;) {
-    moved = false;
-    for (int turn = 0; turn < 2 && !moved; ++turn) {
-      const auto [dx, dy] = steps[direction];
-      const std::int32_t nx = x + 2 * dx, ny = y + 2 * dy;
-      if (nx >= 1 && nx <= side - 2 && ny >= 1 && ny <= side - 2 && mask[ny * side + nx] == 1 &&
-          mask[(y + dy) * side + x + dx] == 1) {
-        mask[(y + dy) * side + x + dx] = 0;
-        mask[ny * side + nx] = 0;
-        x = nx;
-        y = ny;
-        moved = true;
-      } else {
-        direction = (direction + 1) % 4;
-      }
-    }
-  }
-  return mask;
-}
-
 TEST(FloodFillFromBorder, SpiralCorridorFillsToItsEnd) {
   {
     const std::int32_t side = 61;
-    Mask mask = Spiral(side);
+    Mask mask = test::SpiralCorridor(side);
     SetBorderZeros(mask.data(), side, side, kKey);
     Mask naive = mask;
     FloodFillFromBorder(mask.data(), side, side, kKey);
@@ -141,7 +110,7 @@ TEST(FloodFillFromBorder, SpiralCorridorFillsToItsEnd) {
   // Large enough that repeated passes would take minutes: every corridor
   // sample must hold the key, no zero may remain.
   const std::int32_t side = 2001;
-  Mask mask = Spiral(side);
+  Mask mask = test::SpiralCorridor(side);
   SetBorderZeros(mask.data(), side, side, kKey);
   FloodFillFromBorder(mask.data(), side, side, kKey);
   EXPECT_EQ(std::count(mask.begin(), mask.end(), 0), 0);

@@ -25,6 +25,37 @@ inline std::vector<std::uint16_t> MaskFromRows(const std::vector<std::string>& r
   return mask;
 }
 
+// A side x side mask of 1s inside a frame of 0s, with one corridor of 0s
+// carved from (1, 1) in a square spiral inwards: filling it from the frame
+// must follow the whole corridor, turning up and left many times.
+inline std::vector<std::uint16_t> SpiralCorridor(std::int32_t side) {
+  std::vector<std::uint16_t> mask(static_cast<std::size_t>(side) * side, 0);
+  for (std::int32_t y = 1; y + 1 < side; ++y) {
+    for (std::int32_t x = 1; x + 1 < side; ++x) mask[y * side + x] = 1;
+  }
+  const std::int32_t steps[4][2] = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
+  std::int32_t x = 1, y = 1, direction = 0;
+  mask[side + 1] = 0;
+  for (bool moved = true; moved;) {
+    moved = false;
+    for (int turn = 0; turn < 2 && !moved; ++turn) {
+      const auto [dx, dy] = steps[direction];
+      const std::int32_t nx = x + 2 * dx, ny = y + 2 * dy;
+      if (nx >= 1 && nx <= side - 2 && ny >= 1 && ny <= side - 2 && mask[ny * side + nx] == 1 &&
+          mask[(y + dy) * side + x + dx] == 1) {
+        mask[(y + dy) * side + x + dx] = 0;
+        mask[ny * side + nx] = 0;
+        x = nx;
+        y = ny;
+        moved = true;
+      } else {
+        direction = (direction + 1) % 4;
+      }
+    }
+  }
+  return mask;
+}
+
 // A fresh, empty directory for the running test, removed with its files
 // when the test has finished.
 class ScratchDir {
