@@ -119,6 +119,16 @@ void InPlace(benchmark::State& state, const Mask& input, std::int64_t pixels, St
   CountPixels(state, pixels);
 }
 
+// Runs a step that writes a buffer of its own each iteration.
+template <class Step>
+void Repeat(benchmark::State& state, std::int64_t pixels, Step step) {
+  for (auto _ : state) {
+    step();
+    benchmark::ClobberMemory();
+  }
+  CountPixels(state, pixels);
+}
+
 std::int64_t Pixels(const Run& r) { return std::int64_t{r.W} * r.H; }
 std::int64_t Cells(const Run& r) { return std::int64_t{r.W1} * r.H1; }
 
@@ -141,11 +151,7 @@ void BM_ReadTextImage(benchmark::State& state) {
 void BM_ComputeRobertsGradient(benchmark::State& state) {
   const Run& r = Run::Get();
   std::vector<float> gradient(r.gradient.size());
-  for (auto _ : state) {
-    ComputeRobertsGradient(gradient.data(), r.image.data(), r.W, r.H);
-    benchmark::ClobberMemory();
-  }
-  CountPixels(state, Pixels(r));
+  Repeat(state, Pixels(r), [&] { ComputeRobertsGradient(gradient.data(), r.image.data(), r.W, r.H); });
 }
 
 void BM_ComputeGradientStats(benchmark::State& state) {
@@ -157,11 +163,7 @@ void BM_ComputeGradientStats(benchmark::State& state) {
 void BM_BinarizeGradient(benchmark::State& state) {
   const Run& r = Run::Get();
   Mask mask(r.binary.size());
-  for (auto _ : state) {
-    BinarizeGradient(mask.data(), r.gradient.data(), r.W1, r.H1, r.threshold);
-    benchmark::ClobberMemory();
-  }
-  CountPixels(state, Cells(r));
+  Repeat(state, Cells(r), [&] { BinarizeGradient(mask.data(), r.gradient.data(), r.W1, r.H1, r.threshold); });
 }
 
 void BM_SetBorderZeros(benchmark::State& state) {
@@ -187,11 +189,7 @@ void BM_ClearValue(benchmark::State& state) {
 void BM_CellMaskToPixelMask(benchmark::State& state) {
   const Run& r = Run::Get();
   Mask pixels(r.pixels.size());
-  for (auto _ : state) {
-    CellMaskToPixelMask(pixels.data(), r.cells.data(), r.W, r.H);
-    benchmark::ClobberMemory();
-  }
-  CountPixels(state, Pixels(r));
+  Repeat(state, Pixels(r), [&] { CellMaskToPixelMask(pixels.data(), r.cells.data(), r.W, r.H); });
 }
 
 void BM_Erode3x3(benchmark::State& state) {
@@ -224,31 +222,21 @@ TBitmap SizedBitmap(std::int32_t W, std::int32_t H) {
 void BM_RenderWindowed(benchmark::State& state) {
   const Run& r = Run::Get();
   TBitmap bitmap = SizedBitmap(r.W, r.H);
-  for (auto _ : state) {
-    RenderWindowed(r.image.data(), bitmap, r.W, r.H, 0, 4095);
-    benchmark::ClobberMemory();
-  }
-  CountPixels(state, Pixels(r));
+  Repeat(state, Pixels(r), [&] { RenderWindowed(r.image.data(), bitmap, r.W, r.H, 0, 4095); });
 }
 
 void BM_RenderLabels(benchmark::State& state) {
   const Run& r = Run::Get();
   TBitmap bitmap = SizedBitmap(r.W, r.H);
-  for (auto _ : state) {
-    RenderLabels(r.labels.data(), bitmap, r.W, r.H);
-    benchmark::ClobberMemory();
-  }
-  CountPixels(state, Pixels(r));
+  Repeat(state, Pixels(r), [&] { RenderLabels(r.labels.data(), bitmap, r.W, r.H); });
 }
 
 void BM_RenderWindowedFloat(benchmark::State& state) {
   const Run& r = Run::Get();
   TBitmap bitmap = SizedBitmap(r.W1, r.H1);
-  for (auto _ : state) {
+  Repeat(state, Cells(r), [&] {
     RenderWindowedFloat(r.gradient.data(), bitmap, r.W1, r.H1, r.stats.minValue, r.stats.maxValue);
-    benchmark::ClobberMemory();
-  }
-  CountPixels(state, Cells(r));
+  });
 }
 
 void BM_SaveBmpFile(benchmark::State& state) {
