@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
@@ -57,6 +58,11 @@ void WriteAll(int fd, const std::byte* data, std::size_t size) {
 }
 
 }  // namespace
+
+void IgnoreSignalsOfFailingWrites() {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
 
 bool IsExistingFile(const std::string& name) {
   struct stat info {};

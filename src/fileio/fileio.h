@@ -17,6 +17,12 @@ struct FileBytes {
   std::size_t size = 0;
 };
 
+// Makes a write that fails report its failure instead of ending the process
+// by a signal: to a pipe whose reader has gone (SIGPIPE), or past the
+// file-size limit (SIGXFSZ). The failure then reaches the caller, and the
+// run still ends with its own message and status.
+void IgnoreSignalsOfFailingWrites();
+
 // True when the name names something that exists and is not a directory
 // (a device or a pipe passes; the readers then see what fstat reports).
 bool IsExistingFile(const std::string& name);
