@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <span>
+#include <stdexcept>
 #include <string>
 
 #include "bitmap/bitmap.h"
@@ -31,9 +33,14 @@ int Fail(const char* message, int status) {
 }
 
 int Segment(const std::string& inputName, const std::string& baseName) {
+  // The file is read once: the size scan and the reader see the same bytes,
+  // so a file that changes during the run cannot give a size from one
+  // version and samples (or none) from another.
+  FileBytes input = ReadWholeFile(inputName);
+  const std::span<const char> text(input.data.get(), input.size);
   std::int32_t W = 0;
   std::int32_t H = 0;
-  ScanTextImageSize(inputName, W, H);
+  ScanTextImageSize(text, W, H);
   // A file under 2 GiB holds fewer than 2^30 numbers, but the product is
   // formed in 64 bits so that no size can wrap to a false zero.
   if (std::int64_t{W} * H == 0) return Fail("Wrong input file format", -1);
@@ -49,7 +56,10 @@ int Segment(const std::string& inputName, const std::string& baseName) {
   auto cellMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n1));
   auto pixelMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n));
 
-  ReadTextImage(inputName, inputImage.get(), W, H);
+  // The scan admitted these bytes, so they hold every sample; a shortfall
+  // would mean samples never read, which must not pass for a result.
+  if (!ReadTextImage(text, inputImage.get(), W, H)) throw std::runtime_error("input shorter than its size");
+  input = FileBytes{};
 
   ComputeRobertsGradient(gradient.get(), inputImage.get(), W, H);
   const GradientStats stats = ComputeGradientStats(gradient.get(), W1, H1);

@@ -120,11 +120,18 @@ bool ScanTextImageSize(const std::string& name, std::int32_t& width, std::int32_
   height = 0;
   if (!IsExistingFile(name)) return false;
   const FileBytes file = ReadWholeFile(name);
+  return ScanTextImageSize(std::span<const char>(file.data.get(), file.size), width, height);
+}
+
+bool ScanTextImageSize(std::span<const char> text, std::int32_t& width, std::int32_t& height) {
+  width = 0;
+  height = 0;
+  if (text.empty()) return true;
 
   // Only the lines ended before the first NUL byte belong to the image.
-  const char* const data = file.data.get();
-  const auto* nul = static_cast<const char*>(std::memchr(data, '\0', file.size));
-  const char* const limit = nul != nullptr ? nul : data + file.size;
+  const char* const data = text.data();
+  const auto* nul = static_cast<const char*>(std::memchr(data, '\0', text.size()));
+  const char* const limit = nul != nullptr ? nul : data + text.size();
 
   // The file is under 2 GiB, so no count below can pass 2^31 - 1.
   std::int32_t lineWidth = 0;
@@ -144,16 +151,19 @@ bool ScanTextImageSize(const std::string& name, std::int32_t& width, std::int32_
 }
 
 bool ReadTextImage(const std::string& name, std::uint16_t* image, std::int32_t W, std::int32_t H) {
-  const std::int64_t n = static_cast<std::int64_t>(W) * H;
   if (!IsExistingFile(name)) return false;
   const FileBytes file = ReadWholeFile(name);
+  return ReadTextImage(std::span<const char>(file.data.get(), file.size), image, W, H);
+}
 
+bool ReadTextImage(std::span<const char> text, std::uint16_t* image, std::int32_t W, std::int32_t H) {
+  const std::int64_t n = static_cast<std::int64_t>(W) * H;
   // The numbers' first digits are found 64 bytes at a time, as the digits
   // not preceded by a digit; reading a number then needs nothing from the
   // one before it, so the reads of consecutive numbers overlap.
-  const char* const data = file.data.get();
-  const char* const end = data + file.size;
-  const char* lastEnd = nullptr;  // just past the last number read
+  const char* const data = text.data();
+  const char* const end = data + text.size();
+  bool endsInNumber = false;  // the last number read ends the data
   std::uint64_t digitBefore = 0;  // 1 when the byte before the block is a digit
   std::int64_t k = 0;
   for (const char* block = data; k < n && block < end; block += 64) {
@@ -176,11 +186,11 @@ bool ReadTextImage(const std::string& name, std::uint16_t* image, std::int32_t W
         value = ReadNumber(pos, end);
       }
       image[k++] = static_cast<std::uint16_t>(std::min<std::uint32_t>(value, 65535));
-      lastEnd = pos;
+      endsInNumber = pos == end;
     }
   }
   // Out of numbers: data that ends in a digit ends the reading quietly; data
   // that ends in separators leaves the next value empty, which is an error.
-  if (k < n && lastEnd != end) throw std::runtime_error("missing value");
+  if (k < n && !endsInNumber) throw std::runtime_error("missing value");
   return k == n;
 }

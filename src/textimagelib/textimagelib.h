@@ -10,6 +10,7 @@
 // and values above 2147483647 are an error.
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 // Sets width and height to the image's size, or to 0 when the file is
@@ -18,9 +19,16 @@
 // differ. Throws if the file exists but cannot be read.
 bool ScanTextImageSize(const std::string& name, std::int32_t& width, std::int32_t& height);
 
+// The same scan over a file's bytes already in memory, so that a caller can
+// read the file once and hand the same bytes to the scan and the reader.
+bool ScanTextImageSize(std::span<const char> text, std::int32_t& width, std::int32_t& height);
+
 // Stores the first W*H numbers of the file into image (an Image16 of W*H
 // samples). Returns true when every sample was stored; samples after the
 // last one stored keep what they held. Throws if the file cannot be read,
 // if a value is above 2147483647, or if the data ends in separators while
 // another value is needed.
 bool ReadTextImage(const std::string& name, std::uint16_t* image, std::int32_t W, std::int32_t H);
+
+// The same reading over a file's bytes already in memory.
+bool ReadTextImage(std::span<const char> text, std::uint16_t* image, std::int32_t W, std::int32_t H);
