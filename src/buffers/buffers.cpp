@@ -1,16 +1,46 @@
 #include "buffers/buffers.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+
+#if EDGESEG_POISON_SLACK
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace {
 
-constexpr std::size_t kPage = 4096;
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-// Below two huge pages the alignment and advice are not worth their calls.
-constexpr std::size_t kHugeFrom = 2 * kHugePage;
+// The smallest unit the system maps; every mapping and unmapping is a whole
+// number of these.
+std::size_t PageSize() {
+  static const std::size_t page = [] {
+    const long size = ::sysconf(_SC_PAGESIZE);
+    return size > 0 ? static_cast<std::size_t>(size) : std::size_t{4096};
+  }();
+  return page;
+}
+
+// The size of a transparent huge page as the kernel reports it; 2 MiB where
+// it says nothing usable (the size on x86-64 and most arm64 systems).
+std::size_t HugePageSize() {
+  static const std::size_t hugePage = [] {
+    std::size_t size = 0;
+    const int fd = ::open("/sys/kernel/mm/transparent_hugepage/hpage_pmd_size", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      char text[32] = {};
+      const ssize_t got = ::read(fd, text, sizeof text - 1);
+      ::close(fd);
+      if (got > 0) size = std::strtoull(text, nullptr, 10);
+    }
+    const bool usable = size >= PageSize() && (size & (size - 1)) == 0 && size <= (std::size_t{1} << 30);
+    return usable ? size : std::size_t{2} << 20;
+  }();
+  return hugePage;
+}
 
 void* MapAnonymous(std::size_t bytes) {
   void* data = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -18,28 +48,46 @@ void* MapAnonymous(std::size_t bytes) {
   return data;
 }
 
+// Unmapping a range that this unit mapped cannot fail unless the bookkeeping
+// is wrong; going on would leak or unmap someone else's memory.
+void Unmap(void* data, std::size_t bytes) {
+  if (bytes > 0 && ::munmap(data, bytes) != 0) std::abort();
+}
+
 }  // namespace
 
 void BufferRelease::operator()(void* data) const {
-  if (data != nullptr) ::munmap(data, mappedBytes_);
+  if (data == nullptr) return;
+#if EDGESEG_POISON_SLACK
+  ASAN_UNPOISON_MEMORY_REGION(data, mappedBytes_);
+#endif
+  Unmap(data, mappedBytes_);
 }
 
 void* MapBuffer(std::size_t bytes, std::size_t& mappedBytes) {
-  if (bytes > std::numeric_limits<std::size_t>::max() - kHugePage - kPage) throw std::bad_alloc();
-  const std::size_t length = (std::max<std::size_t>(bytes, 1) + kPage - 1) & ~(kPage - 1);
-  if (length < kHugeFrom) {
-    mappedBytes = length;
-    return MapAnonymous(length);
+  const std::size_t page = PageSize();
+  const std::size_t hugePage = HugePageSize();
+  if (bytes > std::numeric_limits<std::size_t>::max() - hugePage - page) throw std::bad_alloc();
+  const std::size_t length = (std::max<std::size_t>(bytes, 1) + page - 1) & ~(page - 1);
+  std::uint8_t* data = nullptr;
+  // Below two huge pages the alignment and advice are not worth their calls.
+  if (length < 2 * hugePage) {
+    data = static_cast<std::uint8_t*>(MapAnonymous(length));
+  } else {
+    // Map a huge page more than needed, then give back what lies before the
+    // first huge-page boundary and after the buffer, so that every whole
+    // huge page of the buffer can be one.
+    auto* const raw = static_cast<std::uint8_t*>(MapAnonymous(length + hugePage));
+    const std::size_t head = (hugePage - reinterpret_cast<std::uintptr_t>(raw) % hugePage) % hugePage;
+    Unmap(raw, head);
+    Unmap(raw + head + length, hugePage - head);
+    data = raw + head;
+    ::madvise(data, length, MADV_HUGEPAGE);  // a refusal leaves ordinary pages
   }
-  // Map a huge page more than needed, then give back what lies before the
-  // first huge-page boundary and after the buffer, so that every whole huge
-  // page of the buffer can be one.
-  auto* const raw = static_cast<std::uint8_t*>(MapAnonymous(length + kHugePage));
-  const std::size_t head = (kHugePage - reinterpret_cast<std::uintptr_t>(raw) % kHugePage) % kHugePage;
-  if (head > 0) ::munmap(raw, head);
-  ::munmap(raw + head + length, kHugePage - head);
-  std::uint8_t* const data = raw + head;
-  ::madvise(data, length, MADV_HUGEPAGE);  // a refusal leaves ordinary pages
+#if EDGESEG_POISON_SLACK
+  // The rest of the last page is mapped but is no part of the buffer.
+  ASAN_POISON_MEMORY_REGION(data + bytes, length - bytes);
+#endif
   mappedBytes = length;
   return data;
 }

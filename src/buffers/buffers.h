@@ -14,6 +14,20 @@
 #include <new>
 #include <type_traits>
 
+// Under AddressSanitizer the mapped slack after a buffer's end is poisoned,
+// so that an access even one byte past the end is reported, as it is for a
+// heap block; elsewhere the slack is silently part of the last page.
+#if defined(__SANITIZE_ADDRESS__)
+#define EDGESEG_POISON_SLACK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define EDGESEG_POISON_SLACK 1
+#endif
+#endif
+#ifndef EDGESEG_POISON_SLACK
+#define EDGESEG_POISON_SLACK 0
+#endif
+
 // Unmaps a buffer of the given mapped length.
 class BufferRelease {
  public:

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <memory>
 #include <span>
+#include <stdexcept>
 
 #include "buffers/buffers.h"
 #include "fileio/fileio.h"
@@ -34,6 +35,9 @@ std::int32_t WriteTextImage(const std::string& name, const std::uint16_t* image,
     }
     if (W > 0) out[-1] = '\n';
   }
-  WriteWholeFile(name, {std::as_bytes(std::span(text.get(), static_cast<std::size_t>(out - text.get())))});
+  // A count that disagreed with the formatting would have written past the
+  // buffer or left garbage in it: neither may reach the file.
+  if (static_cast<std::size_t>(out - text.get()) != length) throw std::runtime_error("label text length mismatch");
+  WriteWholeFile(name, {std::as_bytes(std::span(text.get(), length))});
   return 0;
 }
