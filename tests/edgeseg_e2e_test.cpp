@@ -51,9 +51,19 @@ Outcome RunTool(const test::ScratchDir& dir, const std::vector<std::string>& arg
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  // The tool starts with the default action for the signals of failing
+  // writes, whatever the test runner's are, as it would from a shell.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGXFSZ);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
   Outcome outcome;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+  if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) == 0) {
     int wstatus = 0;
     const auto deadline = std::chrono::steady_clock::now() + kRunTimeLimit;
     while (waitpid(pid, &wstatus, WNOHANG) == 0) {
@@ -68,6 +78,7 @@ Outcome RunTool(const test::ScratchDir& dir, const std::vector<std::string>& arg
     if (WIFEXITED(wstatus)) outcome.status = WEXITSTATUS(wstatus);
   }
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   outcome.out = test::ReadFile(outName);
   outcome.err = test::ReadFile(errName);
   fs::remove(outName);
@@ -116,6 +127,9 @@ std::array<int, 3> BmpPixel(const std::string& bmp, std::uint32_t x, std::uint32
   return {static_cast<std::uint8_t>(bmp[at + 2]), static_cast<std::uint8_t>(bmp[at + 1]),
           static_cast<std::uint8_t>(bmp[at])};
 }
+
+// The outputs of base "res" in the order they are written.
+const std::vector<std::string> kOutputs = {"res", "res_In.bmp", "res_Reg.bmp", "res_Grad.bmp"};
 
 // Two bright 6 x 6 blocks on black: A at the top right, B lower left.
 int TwoBlocks(int x, int y) {
@@ -308,6 +322,65 @@ TEST(Edgeseg, FailedWritesAreNeverSuccess) {
   EXPECT_FALSE(fs::exists(dir / "res_Reg.bmp"));
 }
 
+// A file-size limit makes the write that reaches it fail: the run ends with
+// its message and status, not by SIGXFSZ, and keeps the files before it.
+TEST(Edgeseg, AFileSizeLimitFailsTheWriteNotTheProcess) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(200, 150, TwoBlocks));
+  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+  const std::uintmax_t labelSize = fs::file_size(dir / "res");
+  const std::uintmax_t pictureSize = fs::file_size(dir / "res_In.bmp");
+  ASSERT_LT(labelSize, pictureSize);
+
+  // Each limit cuts one file: the one that first outgrows it. The limit
+  // holds for the captured message too, so none is below its length.
+  const std::vector<std::pair<std::uintmax_t, std::string>> cases = {
+      {100, "res"}, {labelSize - 1, "res"}, {labelSize, "res_In.bmp"}, {pictureSize - 1, "res_In.bmp"}};
+  for (const auto& [limit, cut] : cases) {
+    const fs::path out = dir / ("limit " + std::to_string(limit));
+    fs::create_directory(out);
+    const Outcome run =
+        RunTool(dir, {dir / "in.txt", out / "res"}, {"/usr/bin/prlimit", "--fsize=" + std::to_string(limit), "--"});
+    EXPECT_EQ(run.status, 254) << limit;
+    EXPECT_EQ(run.out, "Execution error") << limit;
+    bool before = true;
+    for (const std::string& output : kOutputs) {
+      if (output == cut) {
+        before = false;
+        EXPECT_EQ(fs::file_size(out / output), limit) << limit;
+      } else if (before) {
+        EXPECT_EQ(test::ReadFile(out / output), test::ReadFile(dir / output)) << limit << ", " << output;
+      } else {
+        EXPECT_FALSE(fs::exists(out / output)) << limit << ", " << output;
+      }
+    }
+  }
+}
+
+// The size scan and the reader work on one read of the file: a file that
+// changes between two reads could otherwise give a size from one version
+// and too few samples from the other, and a success made of samples never
+// read. strace counts the opens.
+TEST(Edgeseg, TheInputIsOpenedOnce) {
+  if (!fs::exists("/usr/bin/strace")) {
+    if (std::getenv("EDGESEG_REQUIRE_READERS") != nullptr) FAIL() << "strace is missing";
+    GTEST_SKIP() << "strace is missing";
+  }
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(20, 14, TwoBlocks));
+  const std::string log = dir / "opens.log";
+  // The leak checker of sanitizer builds cannot run under a tracer.
+  const char* const asan = std::getenv("ASAN_OPTIONS");
+  const std::string asanOptions = "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") + ":detect_leaks=0";
+  const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"},
+                              {"/usr/bin/strace", "-f", "-qq", "-o", log, "-e", "trace=open,openat,openat2",
+                               "-E", asanOptions, "-P", dir / "in.txt"});
+  EXPECT_EQ(run.status, 0);
+  const std::string opens = test::ReadFile(log);
+  EXPECT_EQ(std::count(opens.begin(), opens.end(), '\n'), 1) << opens;
+  EXPECT_EQ(test::ReadFile(dir / "res"), LabelText(kTwoBlockLabels));
+}
+
 // A message written to a pipe whose reader has gone is lost, but the run
 // still ends with its own status, not by a signal.
 TEST(Edgeseg, ClosedStandardOutputKeepsTheStatus) {
@@ -377,9 +450,6 @@ TEST(Edgeseg, MoreThan65535RegionsIsAnError) {
 
 // Faults, extreme sizes and adversarial shapes. Whatever happens, a run ends
 // with its message and status, and every file it leaves is complete.
-
-// The outputs of base "res" in the order they are written.
-const std::vector<std::string> kOutputs = {"res", "res_In.bmp", "res_Reg.bmp", "res_Grad.bmp"};
 
 struct BlockedOutput {
   std::string name;
