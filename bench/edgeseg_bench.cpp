@@ -17,43 +17,42 @@
 #include "bench_images.h"
 #include "bitmap/bitmap.h"
 #include "displib/displib.h"
-#include "driver/driver.h"
+#include "driver/chain.h"
 #include "fileio/fileio.h"
-#include "functions/functions.h"
-#include "functionsfloat/functionsfloat.h"
-#include "morfologylib/morfologylib.h"
 #include "textimagelib/textimagelib.h"
 #include "textroilib/textroilib.h"
 
 namespace {
 
-constexpr std::uint16_t kKey = 65535;
 int gSide = 2048;
 
 using Mask = std::vector<std::uint16_t>;
 
-// Every intermediate buffer of one run, in the order the run makes them.
+// The buffers of one run's analysis chain, and for each step a copy of what
+// it writes as it was before the step, so that a step can be timed alone
+// from the data it sees in a real run.
 struct Run {
   std::int32_t W = 0, H = 0, W1 = 0, H1 = 0;
   std::string textFile;
   std::string outDir;
   std::vector<std::uint16_t> image;
   std::vector<float> gradient;
-  GradientStats stats;
-  float threshold = 0;
-  Mask binary;       // BinarizeGradient
-  Mask bordered;     // SetBorderZeros on the cells
-  Mask flooded;      // FloodFillFromBorder
-  Mask filled;       // FillEnclosedZeros
-  Mask cells;        // ClearValue: the closed cell mask
-  Mask pixels;       // CellMaskToPixelMask
-  Mask pixelsFramed; // SetBorderZeros on the pixels
-  Mask eroded;       // Erode3x3
-  Mask labels;       // ClearValue then LabelRegions
+  Mask cellMask;
+  Mask pixelMask;
+  AnalysisBuffers chain;
+  std::vector<AnalysisBuffers> before;  // the record before each step
+  std::vector<Mask> maskBefore;         // the mask a step writes, before it
 
-  static const Run& Get() {
-    static const Run run = Make();
+  static Run& Get() {
+    static Run run = Make();
     return run;
+  }
+
+  // The mask that the step writes, or nullptr for the other outputs.
+  Mask* MaskOf(const AnalysisStep& step) {
+    if (step.output == AnalysisOutput::kCellMask) return &cellMask;
+    if (step.output == AnalysisOutput::kPixelMask) return &pixelMask;
+    return nullptr;
   }
 
  private:
@@ -68,30 +67,21 @@ struct Run {
     const std::string text = BenchImageText(r.image, gSide);
     WriteWholeFile(r.textFile, {std::as_bytes(std::span(text))});
 
-    const std::size_t n1 = static_cast<std::size_t>(r.W1) * r.H1;
-    r.gradient.resize(n1);
-    ComputeRobertsGradient(r.gradient.data(), r.image.data(), r.W, r.H);
-    r.stats = ComputeGradientStats(r.gradient.data(), r.W1, r.H1);
-    r.threshold = SelectGradientThreshold(r.stats);
-    r.binary.resize(n1);
-    BinarizeGradient(r.binary.data(), r.gradient.data(), r.W1, r.H1, r.threshold);
-    r.bordered = r.binary;
-    SetBorderZeros(r.bordered.data(), r.W1, r.H1, kKey);
-    r.flooded = r.bordered;
-    FloodFillFromBorder(r.flooded.data(), r.W1, r.H1, kKey);
-    r.filled = r.flooded;
-    FillEnclosedZeros(r.filled.data(), r.W1, r.H1);
-    r.cells = r.filled;
-    ClearValue(r.cells.data(), r.W1, r.H1, kKey);
-    r.pixels.resize(r.image.size());
-    CellMaskToPixelMask(r.pixels.data(), r.cells.data(), r.W, r.H);
-    r.pixelsFramed = r.pixels;
-    SetBorderZeros(r.pixelsFramed.data(), r.W, r.H, kKey);
-    r.eroded = r.pixelsFramed;
-    Erode3x3(r.eroded.data(), r.W, r.H);
-    r.labels = r.eroded;
-    ClearValue(r.labels.data(), r.W, r.H, kKey);
-    LabelRegions(r.labels.data(), r.W, r.H, 10);
+    r.gradient.resize(static_cast<std::size_t>(r.W1) * r.H1);
+    r.cellMask.assign(r.gradient.size(), 0);
+    r.pixelMask.assign(r.image.size(), 0);
+    r.chain.W = r.W;
+    r.chain.H = r.H;
+    r.chain.input = r.image.data();
+    r.chain.gradient = r.gradient.data();
+    r.chain.cellMask = r.cellMask.data();
+    r.chain.pixelMask = r.pixelMask.data();
+    for (const AnalysisStep& step : kAnalysisSteps) {
+      r.before.push_back(r.chain);
+      const Mask* written = r.MaskOf(step);
+      r.maskBefore.push_back(written != nullptr ? *written : Mask{});
+      step.run(r.chain);
+    }
     return r;
   }
 };
@@ -104,20 +94,38 @@ void CountBytes(benchmark::State& state, std::int64_t bytes) {
   state.SetBytesProcessed(state.iterations() * bytes);
 }
 
-// Runs an in-place step on a fresh copy of its input each iteration; only
-// the step is timed.
-template <class Step>
-void InPlace(benchmark::State& state, const Mask& input, std::int64_t pixels, Step step) {
-  Mask work;
+// Times one step of the chain. A step that works in place gets a fresh copy
+// of its mask as it was before the step, outside the timing.
+void BM_AnalysisStep(benchmark::State& state, std::size_t index) {
+  Run& r = Run::Get();
+  const AnalysisStep& step = kAnalysisSteps[index];
+  Mask* const mask = r.MaskOf(step);
+  AnalysisBuffers buffers = r.before[index];
   for (auto _ : state) {
-    state.PauseTiming();
-    work = input;
-    state.ResumeTiming();
-    step(work.data());
+    if (mask != nullptr) {
+      state.PauseTiming();
+      *mask = r.maskBefore[index];
+      state.ResumeTiming();
+    }
+    step.run(buffers);
     benchmark::ClobberMemory();
   }
-  CountPixels(state, pixels);
+  const bool cells = step.output != AnalysisOutput::kPixelMask && step.output != AnalysisOutput::kGradient;
+  CountPixels(state, cells ? std::int64_t{r.W1} * r.H1 : std::int64_t{r.W} * r.H);
 }
+
+// Restores the buffers to the end of the chain after the step benchmarks.
+const Run& Finished() {
+  Run& r = Run::Get();
+  for (std::size_t i = 0; i < kAnalysisSteps.size(); ++i) {
+    if (Mask* mask = r.MaskOf(kAnalysisSteps[i])) *mask = r.maskBefore[i];
+    kAnalysisSteps[i].run(r.chain);
+  }
+  return r;
+}
+
+std::int64_t Pixels(const Run& r) { return std::int64_t{r.W} * r.H; }
+std::int64_t Cells(const Run& r) { return std::int64_t{r.W1} * r.H1; }
 
 // Runs a step that writes a buffer of its own each iteration.
 template <class Step>
@@ -128,9 +136,6 @@ void Repeat(benchmark::State& state, std::int64_t pixels, Step step) {
   }
   CountPixels(state, pixels);
 }
-
-std::int64_t Pixels(const Run& r) { return std::int64_t{r.W} * r.H; }
-std::int64_t Cells(const Run& r) { return std::int64_t{r.W1} * r.H1; }
 
 void BM_ScanTextImageSize(benchmark::State& state) {
   const Run& r = Run::Get();
@@ -148,66 +153,10 @@ void BM_ReadTextImage(benchmark::State& state) {
   CountBytes(state, static_cast<std::int64_t>(std::filesystem::file_size(r.textFile)));
 }
 
-void BM_ComputeRobertsGradient(benchmark::State& state) {
-  const Run& r = Run::Get();
-  std::vector<float> gradient(r.gradient.size());
-  Repeat(state, Pixels(r), [&] { ComputeRobertsGradient(gradient.data(), r.image.data(), r.W, r.H); });
-}
-
-void BM_ComputeGradientStats(benchmark::State& state) {
-  const Run& r = Run::Get();
-  for (auto _ : state) benchmark::DoNotOptimize(ComputeGradientStats(r.gradient.data(), r.W1, r.H1));
-  CountPixels(state, Cells(r));
-}
-
-void BM_BinarizeGradient(benchmark::State& state) {
-  const Run& r = Run::Get();
-  Mask mask(r.binary.size());
-  Repeat(state, Cells(r), [&] { BinarizeGradient(mask.data(), r.gradient.data(), r.W1, r.H1, r.threshold); });
-}
-
-void BM_SetBorderZeros(benchmark::State& state) {
-  const Run& r = Run::Get();
-  InPlace(state, r.binary, Cells(r), [&](std::uint16_t* m) { SetBorderZeros(m, r.W1, r.H1, kKey); });
-}
-
-void BM_FloodFillFromBorder(benchmark::State& state) {
-  const Run& r = Run::Get();
-  InPlace(state, r.bordered, Cells(r), [&](std::uint16_t* m) { FloodFillFromBorder(m, r.W1, r.H1, kKey); });
-}
-
-void BM_FillEnclosedZeros(benchmark::State& state) {
-  const Run& r = Run::Get();
-  InPlace(state, r.flooded, Cells(r), [&](std::uint16_t* m) { FillEnclosedZeros(m, r.W1, r.H1); });
-}
-
-void BM_ClearValue(benchmark::State& state) {
-  const Run& r = Run::Get();
-  InPlace(state, r.filled, Cells(r), [&](std::uint16_t* m) { ClearValue(m, r.W1, r.H1, kKey); });
-}
-
-void BM_CellMaskToPixelMask(benchmark::State& state) {
-  const Run& r = Run::Get();
-  Mask pixels(r.pixels.size());
-  Repeat(state, Pixels(r), [&] { CellMaskToPixelMask(pixels.data(), r.cells.data(), r.W, r.H); });
-}
-
-void BM_Erode3x3(benchmark::State& state) {
-  const Run& r = Run::Get();
-  InPlace(state, r.pixelsFramed, Pixels(r), [&](std::uint16_t* m) { Erode3x3(m, r.W, r.H); });
-}
-
-void BM_LabelRegions(benchmark::State& state) {
-  const Run& r = Run::Get();
-  Mask cleared = r.eroded;
-  ClearValue(cleared.data(), r.W, r.H, kKey);
-  InPlace(state, cleared, Pixels(r), [&](std::uint16_t* m) { LabelRegions(m, r.W, r.H, 10); });
-}
-
 void BM_WriteTextImage(benchmark::State& state) {
-  const Run& r = Run::Get();
+  const Run& r = Finished();
   const std::string name = r.outDir + "/labels";
-  for (auto _ : state) WriteTextImage(name, r.labels.data(), r.W, r.H);
+  for (auto _ : state) WriteTextImage(name, r.pixelMask.data(), r.W, r.H);
   CountBytes(state, static_cast<std::int64_t>(std::filesystem::file_size(name)));
 }
 
@@ -222,49 +171,46 @@ TBitmap SizedBitmap(std::int32_t W, std::int32_t H) {
 void BM_RenderWindowed(benchmark::State& state) {
   const Run& r = Run::Get();
   TBitmap bitmap = SizedBitmap(r.W, r.H);
-  Repeat(state, Pixels(r), [&] { RenderWindowed(r.image.data(), bitmap, r.W, r.H, 0, 4095); });
+  Repeat(state, Pixels(r), [&] { RenderWindowed(r.image.data(), bitmap, r.W, r.H, kInputLow, kInputHigh); });
 }
 
 void BM_RenderLabels(benchmark::State& state) {
-  const Run& r = Run::Get();
+  const Run& r = Finished();
   TBitmap bitmap = SizedBitmap(r.W, r.H);
-  Repeat(state, Pixels(r), [&] { RenderLabels(r.labels.data(), bitmap, r.W, r.H); });
+  Repeat(state, Pixels(r), [&] { RenderLabels(r.pixelMask.data(), bitmap, r.W, r.H); });
 }
 
 void BM_RenderWindowedFloat(benchmark::State& state) {
   const Run& r = Run::Get();
   TBitmap bitmap = SizedBitmap(r.W1, r.H1);
   Repeat(state, Cells(r), [&] {
-    RenderWindowedFloat(r.gradient.data(), bitmap, r.W1, r.H1, r.stats.minValue, r.stats.maxValue);
+    RenderWindowedFloat(r.gradient.data(), bitmap, r.W1, r.H1, r.chain.stats.minValue, r.chain.stats.maxValue);
   });
 }
 
 void BM_SaveBmpFile(benchmark::State& state) {
   const Run& r = Run::Get();
   TBitmap bitmap = SizedBitmap(r.W, r.H);
-  RenderWindowed(r.image.data(), bitmap, r.W, r.H, 0, 4095);
+  RenderWindowed(r.image.data(), bitmap, r.W, r.H, kInputLow, kInputHigh);
   const std::string name = r.outDir + "/in.bmp";
   for (auto _ : state) bitmap.SaveBmpFile(name);
   CountBytes(state, static_cast<std::int64_t>(std::filesystem::file_size(name)));
 }
 
-BENCHMARK(BM_ScanTextImageSize)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ReadTextImage)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ComputeRobertsGradient)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ComputeGradientStats)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BinarizeGradient)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SetBorderZeros)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FloodFillFromBorder)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FillEnclosedZeros)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ClearValue)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CellMaskToPixelMask)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Erode3x3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LabelRegions)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_WriteTextImage)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RenderWindowed)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RenderLabels)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RenderWindowedFloat)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SaveBmpFile)->Unit(benchmark::kMillisecond);
+// In the order of a run: the reading, each step of the chain, the outputs.
+void RegisterBenchmarks() {
+  benchmark::RegisterBenchmark("BM_ScanTextImageSize", BM_ScanTextImageSize)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("BM_ReadTextImage", BM_ReadTextImage)->Unit(benchmark::kMillisecond);
+  for (std::size_t i = 0; i < kAnalysisSteps.size(); ++i) {
+    benchmark::RegisterBenchmark((std::string("BM_") + kAnalysisSteps[i].name).c_str(), BM_AnalysisStep, i)
+        ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::RegisterBenchmark("BM_WriteTextImage", BM_WriteTextImage)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("BM_RenderWindowed", BM_RenderWindowed)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("BM_RenderLabels", BM_RenderLabels)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("BM_RenderWindowedFloat", BM_RenderWindowedFloat)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("BM_SaveBmpFile", BM_SaveBmpFile)->Unit(benchmark::kMillisecond);
+}
 
 }  // namespace
 
@@ -282,6 +228,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "--side must be 64..16384\n");
     return 2;
   }
+  RegisterBenchmarks();
   int restCount = static_cast<int>(rest.size());
   benchmark::Initialize(&restCount, rest.data());
   if (benchmark::ReportUnrecognizedArguments(restCount, rest.data())) return 1;

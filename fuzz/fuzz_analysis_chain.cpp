@@ -1,5 +1,5 @@
-// Fuzzes the analysis chain, gradient to labels, in the driver's order and
-// with its constants, on small images made from the input: byte 0 gives the
+// Fuzzes the analysis chain that every run takes, gradient to labels, step
+// by step, on small images made from the input: byte 0 gives the
 // width and byte 1 the height (1 to 64 each), byte 2 chooses the sample
 // form (even: one byte, times 16, as 12-bit images are; odd: two bytes,
 // little-endian), and the samples follow row by row (0 past the input's
@@ -12,22 +12,16 @@
 #include <stdexcept>
 #include <vector>
 
-#include "driver/driver.h"
-#include "functions/functions.h"
-#include "functionsfloat/functionsfloat.h"
+#include "driver/chain.h"
 #include "fuzz_support.h"
-#include "morfologylib/morfologylib.h"
 
 namespace {
 
-constexpr std::uint16_t kKeyValue = 65535;
-constexpr std::uint32_t kMinRegionSize = 10;
-
-bool IsMask(const std::vector<std::uint16_t>& mask) {
-  return std::all_of(mask.begin(), mask.end(), [](std::uint16_t v) { return v <= 1; });
+bool IsMask(const std::uint16_t* mask, std::size_t n) {
+  return std::all_of(mask, mask + n, [](std::uint16_t v) { return v <= 1; });
 }
 
-bool HasZeroFrame(const std::vector<std::uint16_t>& mask, std::int32_t W, std::int32_t H) {
+bool HasZeroFrame(const std::uint16_t* mask, std::int32_t W, std::int32_t H) {
   for (std::int32_t y = 0; y < H; ++y) {
     for (std::int32_t x = 0; x < W; ++x) {
       const bool frame = x == 0 || y == 0 || x == W - 1 || y == H - 1;
@@ -87,40 +81,49 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<float> gradient(n1);
   std::vector<std::uint16_t> cellMask(n1, 0);
   std::vector<std::uint16_t> pixelMask(n, 0);
+  std::vector<std::uint16_t> eroded;  // the mask that the labelling is given
 
-  ComputeRobertsGradient(gradient.data(), image.data(), W, H);
-  FUZZ_CHECK(std::all_of(gradient.begin(), gradient.end(), [](float g) { return g >= 0 && std::isfinite(g); }));
-  GradientStats stats;
+  AnalysisBuffers chain;
+  chain.W = W;
+  chain.H = H;
+  chain.input = image.data();
+  chain.gradient = gradient.data();
+  chain.cellMask = cellMask.data();
+  chain.pixelMask = pixelMask.data();
+  const auto check = [&](const AnalysisStep& step, AnalysisBuffers& b) {
+    switch (step.id) {
+      case AnalysisStepId::kGradient:
+        FUZZ_CHECK(std::all_of(gradient.begin(), gradient.end(), [](float g) { return g >= 0 && std::isfinite(g); }));
+        break;
+      case AnalysisStepId::kStatistics:
+        FUZZ_CHECK(W1 >= 3 && H1 >= 3);
+        FUZZ_CHECK(b.stats.sampleCount == (W1 - 2) * (H1 - 2));
+        FUZZ_CHECK(std::accumulate(b.stats.histogram.begin(), b.stats.histogram.end(), 0) == b.stats.sampleCount);
+        FUZZ_CHECK(b.stats.minValue <= b.stats.maxValue);
+        break;
+      case AnalysisStepId::kThreshold:
+        FUZZ_CHECK(b.threshold >= 0 && b.threshold <= 4095 && b.threshold == std::floor(b.threshold));
+        break;
+      case AnalysisStepId::kBinarize:
+      case AnalysisStepId::kClearCellKey:
+        FUZZ_CHECK(IsMask(b.cellMask, n1));
+        break;
+      case AnalysisStepId::kClearPixelKey:
+        FUZZ_CHECK(IsMask(b.pixelMask, n));
+        FUZZ_CHECK(HasZeroFrame(b.pixelMask, W, H));
+        eroded = pixelMask;
+        break;
+      case AnalysisStepId::kLabel:
+        CheckLabels(eroded, pixelMask, W, H);
+        break;
+      default:
+        break;
+    }
+  };
   try {
-    stats = ComputeGradientStats(gradient.data(), W1, H1);
+    RunAnalysis(chain, check);
   } catch (const std::runtime_error&) {
-    FUZZ_CHECK(W1 < 3 || H1 < 3);  // no inner samples: the run ends here
-    return 0;
+    FUZZ_CHECK(W1 < 3 || H1 < 3);  // no inner samples: the run ends at the statistics
   }
-  FUZZ_CHECK(W1 >= 3 && H1 >= 3);
-  FUZZ_CHECK(stats.sampleCount == (W1 - 2) * (H1 - 2));
-  FUZZ_CHECK(std::accumulate(stats.histogram.begin(), stats.histogram.end(), 0) == stats.sampleCount);
-  FUZZ_CHECK(stats.minValue <= stats.maxValue);
-  const float threshold = SelectGradientThreshold(stats);
-  FUZZ_CHECK(threshold >= 0 && threshold <= 4095 && threshold == std::floor(threshold));
-  BinarizeGradient(cellMask.data(), gradient.data(), W1, H1, threshold);
-  FUZZ_CHECK(IsMask(cellMask));
-
-  SetBorderZeros(cellMask.data(), W1, H1, kKeyValue);
-  FloodFillFromBorder(cellMask.data(), W1, H1, kKeyValue);
-  FillEnclosedZeros(cellMask.data(), W1, H1);
-  ClearValue(cellMask.data(), W1, H1, kKeyValue);
-  FUZZ_CHECK(IsMask(cellMask));
-
-  CellMaskToPixelMask(pixelMask.data(), cellMask.data(), W, H);
-  SetBorderZeros(pixelMask.data(), W, H, kKeyValue);
-  Erode3x3(pixelMask.data(), W, H);
-  ClearValue(pixelMask.data(), W, H, kKeyValue);
-  FUZZ_CHECK(IsMask(pixelMask));
-  FUZZ_CHECK(HasZeroFrame(pixelMask, W, H));
-
-  std::vector<std::uint16_t> labels = pixelMask;
-  LabelRegions(labels.data(), W, H, kMinRegionSize);
-  CheckLabels(pixelMask, labels, W, H);
   return 0;
 }

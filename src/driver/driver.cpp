@@ -8,24 +8,14 @@
 #include <string>
 
 #include "bitmap/bitmap.h"
+#include "driver/chain.h"
 #include "buffers/buffers.h"
 #include "displib/displib.h"
 #include "fileio/fileio.h"
-#include "functions/functions.h"
-#include "morfologylib/morfologylib.h"
 #include "textimagelib/textimagelib.h"
 #include "textroilib/textroilib.h"
 
 namespace {
-
-// Marks background reached from the frame during the closing of the masks;
-// it is cleared again before a mask leaves that chain.
-constexpr std::uint16_t kKeyValue = 65535;
-// A region must hold more than this many pixels to keep a label.
-constexpr std::uint32_t kMinRegionSize = 10;
-// The input picture shows the 12-bit range.
-constexpr std::int32_t kInputLow = 0;
-constexpr std::int32_t kInputHigh = 4095;
 
 int Fail(const char* message, int status) {
   std::fputs(message, stdout);
@@ -61,26 +51,20 @@ int Segment(const std::string& inputName, const std::string& baseName) {
   if (!ReadTextImage(text, inputImage.get(), W, H)) throw std::runtime_error("input shorter than its size");
   input = FileBytes{};
 
-  ComputeRobertsGradient(gradient.get(), inputImage.get(), W, H);
-  const GradientStats stats = ComputeGradientStats(gradient.get(), W1, H1);
-  const float threshold = SelectGradientThreshold(stats);
-  BinarizeGradient(cellMask.get(), gradient.get(), W1, H1, threshold);
-
-  // Close the edge cells: background reached from the frame takes the key,
-  // what it cannot reach is enclosed and becomes foreground.
-  SetBorderZeros(cellMask.get(), W1, H1, kKeyValue);
-  FloodFillFromBorder(cellMask.get(), W1, H1, kKeyValue);
-  FillEnclosedZeros(cellMask.get(), W1, H1);
-  ClearValue(cellMask.get(), W1, H1, kKeyValue);
-
-  // On the pixel grid the key on the frame counts as foreground, so the
-  // erosion does not wear regions away where they touch the frame.
-  CellMaskToPixelMask(pixelMask.get(), cellMask.get(), W, H);
-  cellMask.reset();
-  SetBorderZeros(pixelMask.get(), W, H, kKeyValue);
-  Erode3x3(pixelMask.get(), W, H);
-  ClearValue(pixelMask.get(), W, H, kKeyValue);
-  LabelRegions(pixelMask.get(), W, H, kMinRegionSize);
+  AnalysisBuffers chain;
+  chain.W = W;
+  chain.H = H;
+  chain.input = inputImage.get();
+  chain.gradient = gradient.get();
+  chain.cellMask = cellMask.get();
+  chain.pixelMask = pixelMask.get();
+  RunAnalysis(chain, [&cellMask](const AnalysisStep& step, AnalysisBuffers& buffers) {
+    if (step.id == AnalysisStepId::kCellsToPixels) {  // no later step reads the cell mask
+      cellMask.reset();
+      buffers.cellMask = nullptr;
+    }
+  });
+  const GradientStats& stats = chain.stats;
 
   WriteTextImage(baseName, pixelMask.get(), W, H);
 

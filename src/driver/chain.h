@@ -1,0 +1,72 @@
+#pragma once
+// The analysis chain of a run, from the input image to the label image: its
+// steps in the one order every run takes them, each with the grid it works
+// on and the constants it is given. The run takes the chain whole; the
+// micro-benchmarks and the fuzz target walk the same table step by step.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+#include "functionsfloat/functionsfloat.h"
+
+// Marks background reached from the frame while the masks are closed; the
+// chain clears it again before a mask leaves it.
+inline constexpr std::uint16_t kKeyValue = 65535;
+// A region must hold more than this many pixels to keep a label.
+inline constexpr std::uint32_t kMinRegionSize = 10;
+// The input picture shows the 12-bit range.
+inline constexpr std::int32_t kInputLow = 0;
+inline constexpr std::int32_t kInputHigh = 4095;
+
+// The buffers the chain works on, owned by the caller. W x H is the pixel
+// grid: the input image and the pixel mask hold W*H samples, the gradient
+// and the cell mask (W-1)*(H-1), on the grid of cells between the pixels.
+// At the end the pixel mask holds the labels.
+struct AnalysisBuffers {
+  std::int32_t W = 0;
+  std::int32_t H = 0;
+  const std::uint16_t* input = nullptr;
+  float* gradient = nullptr;
+  std::uint16_t* cellMask = nullptr;
+  std::uint16_t* pixelMask = nullptr;
+  GradientStats stats;
+  float threshold = 0;
+};
+
+enum class AnalysisStepId {
+  kGradient,
+  kStatistics,
+  kThreshold,
+  kBinarize,
+  kMarkCellFrame,
+  kFloodFill,
+  kFillEnclosed,
+  kClearCellKey,
+  kCellsToPixels,
+  kMarkPixelFrame,
+  kErode,
+  kClearPixelKey,
+  kLabel,
+};
+
+// What a step writes: a buffer, or a field of the buffers' record.
+enum class AnalysisOutput { kGradient, kStats, kThreshold, kCellMask, kPixelMask };
+
+struct AnalysisStep {
+  AnalysisStepId id;
+  const char* name;  // the operation and, where it runs on both, the grid
+  AnalysisOutput output;
+  void (*run)(AnalysisBuffers&);
+};
+
+// Every step, in order. Each step may throw what its operation throws: the
+// statistics when the gradient has no inner samples (an image of 3 or fewer
+// rows or columns), the labelling past 65535 regions, std::bad_alloc.
+extern const std::array<AnalysisStep, 13> kAnalysisSteps;
+
+// Runs every step in order. afterStep, when given, is called after each
+// step with the buffers as that step left them: where the run releases a
+// buffer that no later step reads, and where the fuzz target checks.
+void RunAnalysis(AnalysisBuffers& buffers,
+                 const std::function<void(const AnalysisStep&, AnalysisBuffers&)>& afterStep = {});
