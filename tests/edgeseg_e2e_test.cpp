@@ -207,14 +207,6 @@ TEST(Edgeseg, OutputBaseMayBeTheInput) {
   EXPECT_TRUE(fs::exists(dir / "img_Grad.bmp"));
 }
 
-TEST(Edgeseg, LargeValuesAreClampedNotRefused) {
-  test::ScratchDir dir;
-  test::WriteFile(dir / "in.txt", ImageText(20, 14, [](int x, int y) { return TwoBlocks(x, y) ? 2147483647 : 65536; }));
-  const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(test::ReadFile(dir / "res"), LabelText(std::vector<std::string>(14, std::string(20, '.'))));
-}
-
 // The size scan decides which numbers belong to the image; a value that would
 // not convert outside them is never read, so it is never an error.
 TEST(Edgeseg, UnconvertibleValuesOutsideTheImageAreNotErrors) {

@@ -111,6 +111,37 @@ TEST(ComputeGradientStats, PercentileAndPeakBins) {
   EXPECT_EQ(s.highBin, 8.0f);
 }
 
+TEST(ComputeGradientStats, MeanAndStdDevOfTheInnerSamples) {
+  // The frame holds 100: any frame sample in the sums would move the mean.
+  struct Case {
+    const char* what;
+    std::int32_t w;
+    std::int32_t h;
+    std::vector<float> inner;
+    float mean;
+    float stdDev;
+  };
+  const std::vector<Case> cases = {
+      // Variance 7.5 - 2.5^2 = 1.25 over n; over n - 1 it would be 5/3.
+      {"population deviation", 4, 4, {1, 2, 3, 4}, 2.5f, 1.11803401f},
+      // 4/3 rounds to 1.33333337f; 2 - its square is 0.22222212, whose root
+      // is 0.471404403, where sqrt(2/9) would give 0.471404523.
+      {"variance against the float mean", 5, 3, {1, 1, 2}, 1.33333337f, 0.471404403f},
+      // 2^24 + 3 in double; a float sum would stay at 2^24 and give a mean
+      // of 4194304. The variance is 3 * 2^44 - 2^23 - 0.25.
+      {"sums in double", 4, 4, {16777216, 1, 1, 1}, 4194305.0f, 7264747.0f},
+      {"equal samples: variance exactly 0", 6, 3, {2, 2, 2, 2}, 2.0f, 0.0f},
+  };
+  for (const Case& c : cases) {
+    const std::vector<float> image = WithFrame(c.w, c.h, 100.0f, c.inner);
+    testing::internal::CaptureStderr();
+    const GradientStats s = ComputeGradientStats(image.data(), c.w, c.h);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << c.what;
+    EXPECT_EQ(s.mean, c.mean) << c.what;
+    EXPECT_EQ(s.stdDev, c.stdDev) << c.what;
+  }
+}
+
 TEST(ComputeGradientStats, NoInnerSamplesThrows) {
   const std::vector<float> image(9, 1.0f);
   for (const auto& [w, h] : {std::pair{2, 4}, {4, 2}, {3, 0}, {0, 3}}) {

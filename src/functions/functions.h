@@ -22,7 +22,8 @@ void CellMaskToPixelMask(std::uint16_t* pixelMask, const std::uint16_t* cellMask
 // Replaces, in place, every 8-connected region of one non-zero value by its
 // final label: regions of minSize pixels or fewer become 0, the others are
 // numbered 1, 2, 3... in scan order of their first pixels. Pixels of
-// different values never join. Neighbours outside the image do not match.
+// different values never join. Neighbours outside the image do not match,
+// so the last pixel of a row is no neighbour of the first of the next.
 // Returns the number of label replacements an eager merging scan makes (one
 // for each matching neighbour whose label differs from the smallest one
 // found, duplicates included). Throws if more than 65535 regions survive,
@@ -32,6 +33,10 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
 
 // Sets every entry of labels[0..lastIndex] that equals oldLabel to newLabel.
 // A lastIndex of -1 changes nothing.
+// LabelRegions does not call it: it merges labels through a union-find. It
+// stays as the merge step of the plain eager-merging scan in the tests,
+// which rewrites every earlier label at each merge and is the model that
+// LabelRegions is checked against, labels and replacement count alike.
 void ReplaceLabel(std::uint16_t* labels, std::int32_t lastIndex, std::uint16_t oldLabel,
                   std::uint16_t newLabel);
 
