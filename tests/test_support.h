@@ -73,6 +73,7 @@ class ScratchDir {
     std::filesystem::remove_all(path_, ignored);
   }
   std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  const std::filesystem::path& path() const { return path_; }
 
  private:
   std::filesystem::path path_;

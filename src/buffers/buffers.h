@@ -2,11 +2,12 @@
 // Picture-sized working buffers.
 //
 // A run obtains a few buffers of several bytes per pixel and writes most of
-// them whole. Each is a mapping of its own, so that releasing it returns its
-// memory to the system at once (a general-purpose heap may keep it), and a
-// large one is placed and marked for huge pages: with 4 KiB pages the kernel
-// spends a large share of a run handling page faults. Huge pages are only a
-// hint; where the system does not offer them nothing changes.
+// them whole. On POSIX systems each is a mapping of its own, so that
+// releasing it returns its memory to the system at once (a general-purpose
+// heap may keep it), and a large one is placed and marked for huge pages:
+// with 4 KiB pages the kernel spends a large share of a run handling page
+// faults. Huge pages are only a hint; where the system does not offer them
+// nothing changes. The portable build takes its buffers from the heap.
 
 #include <cstddef>
 #include <limits>
@@ -14,45 +15,45 @@
 #include <new>
 #include <type_traits>
 
-// Under AddressSanitizer the mapped slack after a buffer's end is poisoned,
-// so that an access even one byte past the end is reported, as it is for a
-// heap block; elsewhere the slack is silently part of the last page.
+// 1 in AddressSanitizer builds. Every buffer then reports an access even one
+// byte past its end: a heap block does so by itself, and a mapping has the
+// rest of its last page poisoned.
 #if defined(__SANITIZE_ADDRESS__)
-#define EDGESEG_POISON_SLACK 1
+#define EDGESEG_ADDRESS_SANITIZER 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-#define EDGESEG_POISON_SLACK 1
+#define EDGESEG_ADDRESS_SANITIZER 1
 #endif
 #endif
-#ifndef EDGESEG_POISON_SLACK
-#define EDGESEG_POISON_SLACK 0
+#ifndef EDGESEG_ADDRESS_SANITIZER
+#define EDGESEG_ADDRESS_SANITIZER 0
 #endif
 
-// Unmaps a buffer of the given mapped length.
+// Gives back a buffer of the given obtained length.
 class BufferRelease {
  public:
   BufferRelease() = default;
-  explicit BufferRelease(std::size_t mappedBytes) : mappedBytes_(mappedBytes) {}
+  explicit BufferRelease(std::size_t obtainedBytes) : obtainedBytes_(obtainedBytes) {}
   void operator()(void* data) const;
 
  private:
-  std::size_t mappedBytes_ = 0;
+  std::size_t obtainedBytes_ = 0;
 };
 
 template <class T>
 using Buffer = std::unique_ptr<T[], BufferRelease>;
 
-// Maps at least bytes (at least one page), uninitialised in the sense that
-// the caller must not rely on its content; returns the start and sets
-// mappedBytes to the length to release. Throws std::bad_alloc on failure.
-void* MapBuffer(std::size_t bytes, std::size_t& mappedBytes);
+// Obtains at least bytes, uninitialised in the sense that the caller must
+// not rely on its content; returns the start and sets obtainedBytes to the
+// length to release. Throws std::bad_alloc on failure.
+void* ObtainBytes(std::size_t bytes, std::size_t& obtainedBytes);
 
 // A buffer of count elements of a trivial type, content unspecified.
 template <class T>
 Buffer<T> ObtainBuffer(std::size_t count) {
   static_assert(std::is_trivial_v<T>);
   if (count > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_array_new_length();
-  std::size_t mappedBytes = 0;
-  void* data = MapBuffer(count * sizeof(T), mappedBytes);
-  return Buffer<T>(static_cast<T*>(data), BufferRelease(mappedBytes));
+  std::size_t obtainedBytes = 0;
+  void* data = ObtainBytes(count * sizeof(T), obtainedBytes);
+  return Buffer<T>(static_cast<T*>(data), BufferRelease(obtainedBytes));
 }

@@ -1,7 +1,9 @@
 #pragma once
 // Whole-file access for the readers and writers: every file is read or
 // written in one piece, and every failure is raised as std::runtime_error,
-// so no caller can mistake a short transfer for success.
+// so no caller can mistake a short transfer for success. The POSIX build
+// works on file descriptors; the portable build (EDGESEG_PORTABLE) uses only
+// the standard library and keeps every result it can.
 
 #include <cstddef>
 #include <initializer_list>
@@ -20,15 +22,16 @@ struct FileBytes {
 // Makes a write that fails report its failure instead of ending the process
 // by a signal: to a pipe whose reader has gone (SIGPIPE), or past the
 // file-size limit (SIGXFSZ). The failure then reaches the caller, and the
-// run still ends with its own message and status.
+// run still ends with its own message and status. The portable build has
+// no such signals to set.
 void IgnoreSignalsOfFailingWrites();
 
 // True when the name names something that exists and is not a directory
-// (a device or a pipe passes; the readers then see what fstat reports).
+// (a device or a pipe passes, and then reads as empty).
 bool IsExistingFile(const std::string& name);
 
-// Reads exactly the length that fstat reports, so a device or a pipe reads
-// as empty and never blocks. Files of 2 GiB or more are refused before
+// Reads exactly the length that the file system reports, so a device or a
+// pipe reads as empty and never blocks. Files of 2 GiB or more are refused before
 // anything is read: their length does not fit the format's 32-bit count.
 // Throws if the file cannot be opened or read in full.
 FileBytes ReadWholeFile(const std::string& name);
@@ -36,6 +39,8 @@ FileBytes ReadWholeFile(const std::string& name);
 // Creates the file (replacing any file of that name) and writes the pieces
 // one after the other. Throws if the file cannot be created, if any byte
 // cannot be written, or if closing reports an error; the file then keeps
-// what was written.
+// what was written. A named pipe never blocks the open: without a reader it
+// fails (the portable build refuses every output that is not a regular
+// file).
 void WriteWholeFile(const std::string& name,
                     std::initializer_list<std::span<const std::byte>> pieces);

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#if EDGESEG_POISON_SLACK
+#if EDGESEG_ADDRESS_SANITIZER
 #include <sanitizer/asan_interface.h>
 #endif
 
@@ -58,13 +58,13 @@ void Unmap(void* data, std::size_t bytes) {
 
 void BufferRelease::operator()(void* data) const {
   if (data == nullptr) return;
-#if EDGESEG_POISON_SLACK
-  ASAN_UNPOISON_MEMORY_REGION(data, mappedBytes_);
+#if EDGESEG_ADDRESS_SANITIZER
+  ASAN_UNPOISON_MEMORY_REGION(data, obtainedBytes_);
 #endif
-  Unmap(data, mappedBytes_);
+  Unmap(data, obtainedBytes_);
 }
 
-void* MapBuffer(std::size_t bytes, std::size_t& mappedBytes) {
+void* ObtainBytes(std::size_t bytes, std::size_t& obtainedBytes) {
   const std::size_t page = PageSize();
   const std::size_t hugePage = HugePageSize();
   if (bytes > std::numeric_limits<std::size_t>::max() - hugePage - page) throw std::bad_alloc();
@@ -84,10 +84,10 @@ void* MapBuffer(std::size_t bytes, std::size_t& mappedBytes) {
     data = raw + head;
     ::madvise(data, length, MADV_HUGEPAGE);  // a refusal leaves ordinary pages
   }
-#if EDGESEG_POISON_SLACK
+#if EDGESEG_ADDRESS_SANITIZER
   // The rest of the last page is mapped but is no part of the buffer.
   ASAN_POISON_MEMORY_REGION(data + bytes, length - bytes);
 #endif
-  mappedBytes = length;
+  obtainedBytes = length;
   return data;
 }

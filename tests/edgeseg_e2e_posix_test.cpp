@@ -1,0 +1,197 @@
+// The end-to-end cases that only POSIX systems can pose: named pipes,
+// devices, resource limits, signals and tracing. Label posix; the portable
+// build leaves them out.
+
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test::FilesIn;
+using test::ImageText;
+using test::kTwoBlockLabels;
+using test::LabelText;
+using test::Outcome;
+using test::RunTool;
+using test::TwoBlocks;
+
+TEST(Edgeseg, NamedPipeAndHugeFileEndWithoutReading) {
+  test::ScratchDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  Outcome run = RunTool(dir, {dir / "fifo", dir / "out"});
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.out, "Wrong input file format");
+
+  test::WriteFile(dir / "huge", "1 2 3 4\n");
+  fs::resize_file(dir / "huge", std::uintmax_t{1} << 31);  // sparse: never read
+  run = RunTool(dir, {dir / "huge", dir / "out"});
+  EXPECT_EQ(run.status, 254);
+  EXPECT_EQ(run.out, "Execution error");
+  EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"fifo", "huge"}));
+}
+
+TEST(Edgeseg, FailedWritesAreNeverSuccess) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(20, 14, TwoBlocks));
+  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+
+  // /dev/full fails every write (a full disk), even for root, who passes
+  // every permission check; a named pipe nobody reads would block the open
+  // forever.
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  for (const std::string& base : {std::string("/dev/full"), dir / "pipe"}) {
+    const Outcome run = RunTool(dir, {dir / "in.txt", base});
+    EXPECT_EQ(run.status, 254) << base;
+    EXPECT_EQ(run.out, "Execution error") << base;
+  }
+  for (const std::string failed : {"res_In.bmp", "res_Grad.bmp"}) {
+    const fs::path out = dir / ("full " + failed);
+    fs::create_directory(out);
+    fs::create_symlink("/dev/full", out / failed);
+    const Outcome run = RunTool(dir, {dir / "in.txt", out / "res"});
+    EXPECT_EQ(run.status, 254) << failed;
+    EXPECT_EQ(run.out, "Execution error") << failed;
+    test::ExpectOutputsBefore(dir.path(), out, failed);
+  }
+}
+
+// A file-size limit makes the write that reaches it fail: the run ends with
+// its message and status, not by SIGXFSZ, and keeps the files before it.
+TEST(Edgeseg, AFileSizeLimitFailsTheWriteNotTheProcess) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(200, 150, TwoBlocks));
+  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+  const std::uintmax_t labelSize = fs::file_size(dir / "res");
+  const std::uintmax_t pictureSize = fs::file_size(dir / "res_In.bmp");
+  ASSERT_LT(labelSize, pictureSize);
+
+  // Each limit cuts one file: the one that first outgrows it. The limit
+  // holds for the captured message too, so none is below its length.
+  const std::vector<std::pair<std::uintmax_t, std::string>> cases = {
+      {100, "res"}, {labelSize - 1, "res"}, {labelSize, "res_In.bmp"}, {pictureSize - 1, "res_In.bmp"}};
+  for (const auto& [limit, cut] : cases) {
+    const fs::path out = dir / ("limit " + std::to_string(limit));
+    fs::create_directory(out);
+    const Outcome run =
+        RunTool(dir, {dir / "in.txt", out / "res"}, {"/usr/bin/prlimit", "--fsize=" + std::to_string(limit), "--"});
+    EXPECT_EQ(run.status, 254) << limit;
+    EXPECT_EQ(run.out, "Execution error") << limit;
+    EXPECT_EQ(fs::file_size(out / cut), limit) << limit;
+    test::ExpectOutputsBefore(dir.path(), out, cut);
+  }
+}
+
+// The size scan and the reader work on one read of the file: a file that
+// changes between two reads could otherwise give a size from one version
+// and too few samples from the other, and a success made of samples never
+// read. strace counts the opens.
+TEST(Edgeseg, TheInputIsOpenedOnce) {
+  if (!fs::exists("/usr/bin/strace")) {
+    if (std::getenv("EDGESEG_REQUIRE_READERS") != nullptr) FAIL() << "strace is missing";
+    GTEST_SKIP() << "strace is missing";
+  }
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(20, 14, TwoBlocks));
+  const std::string log = dir / "opens.log";
+  // The leak checker of sanitizer builds cannot run under a tracer.
+  const char* const asan = std::getenv("ASAN_OPTIONS");
+  const std::string asanOptions = "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") + ":detect_leaks=0";
+  const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"},
+                              {"/usr/bin/strace", "-f", "-qq", "-o", log, "-e", "trace=open,openat,openat2",
+                               "-E", asanOptions, "-P", dir / "in.txt"});
+  EXPECT_EQ(run.status, 0);
+  const std::string opens = test::ReadFile(log);
+  EXPECT_EQ(std::count(opens.begin(), opens.end(), '\n'), 1) << opens;
+  EXPECT_EQ(test::ReadFile(dir / "res"), LabelText(kTwoBlockLabels));
+}
+
+// A message written to a pipe whose reader has gone is lost, but the run
+// still ends with its own status, not by a signal.
+TEST(Edgeseg, ClosedStandardOutputKeepsTheStatus) {
+  test::ScratchDir dir;
+  const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+      {{}, 255},                                     // "To few parameters"
+      {{dir / "missing.txt", dir / "out"}, 255},     // "Input file does not exists"
+  };
+  for (const auto& [args, status] : cases) {
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ::close(ends[0]);
+    std::vector<std::string> words = {EDGESEG_TOOL};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+    // The child starts with the default action for SIGPIPE, whatever ours is.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ), 0);
+    ::close(ends[1]);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ASSERT_TRUE(WIFEXITED(wstatus)) << "ended by signal " << WTERMSIG(wstatus);
+    EXPECT_EQ(WEXITSTATUS(wstatus), status);
+  }
+}
+
+// An allocation that fails must end in the catch-all like any other error.
+// Sanitizers reserve far more address space than these limits and abort on a
+// failed allocation instead of throwing, so this suite is left out of the
+// sanitizer build (label no_sanitizer).
+TEST(EdgesegUnderAddressSpaceLimit, MemoryThatCannotBeObtainedIsAnExecutionError) {
+  // 2 million samples: 4 MB of text, 20 MB of buffers, 8 MB a picture.
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(2000, 1000, [](int, int) { return 0; }));
+  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+
+  // From a limit that lets the tool start but not hold its buffers up to
+  // one that holds the whole run, each step lets it get a little further.
+  for (int megabytes = 12; megabytes <= 64; megabytes += 4) {
+    const fs::path out = dir / std::to_string(megabytes);
+    fs::create_directory(out);
+    const std::string limit = "ulimit -v " + std::to_string(megabytes * 1024) + " && exec \"$0\" \"$@\"";
+    const Outcome run = RunTool(dir, {dir / "in.txt", out / "res"}, {"/bin/sh", "-c", limit});
+    const bool failed = run.status == 254 && run.out == "Execution error";
+    const bool succeeded = run.status == 0 && run.out.empty();
+    EXPECT_TRUE(failed || succeeded) << megabytes << " MB: status " << run.status << ", " << run.out;
+    if (megabytes == 12) {
+      EXPECT_TRUE(failed) << "12 MB cannot hold the buffers";
+    }
+    if (megabytes == 64) {
+      EXPECT_TRUE(succeeded) << "64 MB holds the whole run";
+    }
+    for (const std::string& output : test::kOutputs) {
+      if (fs::exists(out / output)) {
+        EXPECT_TRUE(test::ReadFile(out / output) == test::ReadFile(dir / output)) << megabytes << " MB, " << output;
+      }
+    }
+    fs::remove_all(out);
+  }
+}
+
+}  // namespace
