@@ -61,7 +61,7 @@ void TBitmap::SetBitmapHeight(std::int32_t newHeight) { Resize(width_, newHeight
 void TBitmap::EnsurePixelFormat32() { pixelFormat32_ = true; }
 
 void TBitmap::Resize(std::int32_t newWidth, std::int32_t newHeight) {
-  if (newWidth < 0 || newHeight < 0) throw std::invalid_argument("negative bitmap size");
+  if (newWidth < 0 || newHeight < 0) throw std::runtime_error("negative bitmap size");
   if (newWidth == width_ && newHeight == height_) return;
   if (store_ && newWidth > 0 && newHeight > 0 && newWidth <= width_ && newHeight <= height_) {
     // Shrinking keeps the top-left part: it moves down into the store it
@@ -102,7 +102,7 @@ void TBitmap::Resize(std::int32_t newWidth, std::int32_t newHeight) {
 }
 
 std::span<std::uint8_t> TBitmap::RowPixels(std::int32_t y) {
-  if (y < 0 || y >= height_) throw std::out_of_range("bitmap row out of range");
+  if (y < 0 || y >= height_) throw std::runtime_error("bitmap row out of range");
   if (!store_) return {};
   return {store_.get() + StoreBytes(width_, height_ - 1 - y), StoreBytes(width_, 1)};
 }
