@@ -7,6 +7,14 @@
 # build tree.
 include(GNUInstallDirs)
 install(TARGETS edgeseg RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped install (cpack strips) also drops the compilers' version notes,
+# which nothing reads, as Debian's own packages do.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+                            \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/edgeseg\"
+                    COMMAND_ERROR_IS_FATAL ANY)
+  endif()")
 
 # Debian keeps manual pages and changelogs gzipped. -9n leaves the file's name
 # and time out of the header, so the same text always packs to the same bytes
