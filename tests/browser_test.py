@@ -80,12 +80,20 @@ def screenshot(work, html, size):
                f"--user-data-dir={os.path.join(work, 'profile')}", "--force-device-scale-factor=1",
                f"--window-size={size[0]},{size[1]}", f"--screenshot={shot}", f"file://{html}"]
     # Its own session, so that a browser that hangs goes with all its helper
-    # processes.
-    browser = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, start_new_session=True)
+    # processes; its own home, so that it leaves nothing in the user's.
+    browser = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, start_new_session=True,
+                               stdin=subprocess.DEVNULL, env=dict(os.environ, HOME=work))
     try:
         log, _ = browser.communicate(timeout=90)
     except subprocess.TimeoutExpired:
-        os.killpg(browser.pid, signal.SIGKILL)
+        log = None
+    finally:
+        # Any helper still left in the session, as after a hang.
+        try:
+            os.killpg(browser.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    if log is None:
         browser.communicate()
         sys.exit("chromium took more than 90 s for the screenshot")
     if browser.returncode != 0 or not os.path.exists(shot):
