@@ -1,9 +1,9 @@
 # Installs the tool as a user would and runs what was installed.
-#   MODE=install: `cmake --install` into a fresh prefix; exactly bin/edgeseg
-#     and share/man/man1/edgeseg.1 appear, the tool segments a small image
-#     and man finds the page.
-#   MODE=package: `cpack -G DEB`; the package holds exactly the binary and
-#     the man page under /usr, and its binary runs.
+#   MODE=install: `cmake --install` into a fresh prefix; exactly bin/edgeseg,
+#     the gzipped man page and the copyright and changelog appear, the tool
+#     segments a small image and man finds the page.
+#   MODE=package: `cpack -G DEB`; the package holds exactly the same files
+#     under /usr, and its binary runs.
 # Usage: cmake -DMODE=install|package -DBUILD=<build dir> -DSCRATCH=<dir> -P install_test.cmake
 # SCRATCH is emptied first and removed when the test passes.
 
@@ -35,7 +35,7 @@ if(MODE STREQUAL "install")
   set(prefix ${SCRATCH}/prefix)
   run_ok("cmake --install" ${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
   list_tree(installed ${prefix} false)
-  if(NOT installed STREQUAL "bin/edgeseg;share/man/man1/edgeseg.1")
+  if(NOT installed STREQUAL "bin/edgeseg;share/doc/edgeseg/changelog.gz;share/doc/edgeseg/copyright;share/man/man1/edgeseg.1.gz")
     message(FATAL_ERROR "installed: ${installed}")
   endif()
 
@@ -61,7 +61,7 @@ if(MODE STREQUAL "install")
     endif()
   endforeach()
 
-  check_run("man -w" 0 "${prefix}/share/man/man1/edgeseg.1\n"
+  check_run("man -w" 0 "${prefix}/share/man/man1/edgeseg.1.gz\n"
             ${CMAKE_COMMAND} -E env MANPATH=${prefix}/share/man man -w edgeseg)
 
 elseif(MODE STREQUAL "package")
@@ -81,8 +81,10 @@ elseif(MODE STREQUAL "package")
   string(REGEX MATCHALL "[^ \n]+\n" paths "${listing}")
   string(REPLACE "\n" "" paths "${paths}")
   list(SORT paths)
-  set(expected ./usr/ ./usr/bin/ ./usr/bin/edgeseg ./usr/share/ ./usr/share/man/
-               ./usr/share/man/man1/ ./usr/share/man/man1/edgeseg.1)
+  set(expected ./usr/ ./usr/bin/ ./usr/bin/edgeseg ./usr/share/ ./usr/share/doc/
+               ./usr/share/doc/edgeseg/ ./usr/share/doc/edgeseg/changelog.gz
+               ./usr/share/doc/edgeseg/copyright ./usr/share/man/
+               ./usr/share/man/man1/ ./usr/share/man/man1/edgeseg.1.gz)
   if(NOT paths STREQUAL "${expected}")
     message(FATAL_ERROR "the package holds:\n${listing}")
   endif()

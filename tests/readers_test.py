@@ -64,12 +64,12 @@ def check(what, seen, expected):
         sys.exit(f"{what}: the reader sees\n{show(seen)}\nbut the tool meant\n{show(expected)}")
 
 
-def need(available, what):
+def need(available, what, debian="python3-numpy python3-pil imagemagick"):
     if available:
         return
     if os.environ.get("EDGESEG_REQUIRE_READERS"):
         sys.exit(f"{what} is missing, and this run requires every reader")
-    print(f"{what} is missing (Debian: apt-get install python3-numpy python3-pil imagemagick): skipped")
+    print(f"{what} is missing (Debian: apt-get install {debian}): skipped")
     sys.exit(SKIP)
 
 
