@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -33,6 +36,16 @@ TEST(SelectGradientThreshold, FirstBinFromThePeakBelowBinZero) {
   for (const ThresholdCase& c : cases) {
     EXPECT_EQ(SelectGradientThreshold(StatsWith(c.counts, c.peakBin)), c.threshold) << c.what;
   }
+}
+
+TEST(CheckImageSize, AcceptsUpTo2To31Minus1PixelsInAnyShape) {
+  const std::vector<std::pair<std::int32_t, std::int32_t>> accepted = {
+      {4, 4}, {46340, 46340}, {2147483647, 1}, {1, 2147483647}, {65535, 32768}};
+  for (const auto& [W, H] : accepted) EXPECT_NO_THROW(CheckImageSize(W, H)) << W << " x " << H;
+  // 65536 x 65536 wraps to 0 in 32 bits; 46341^2 and 65536 x 32768 pass 2^31 - 1 by little.
+  const std::vector<std::pair<std::int32_t, std::int32_t>> refused = {
+      {46341, 46341}, {65536, 32768}, {65536, 65536}, {2147483647, 2}, {2147483647, 2147483647}};
+  for (const auto& [W, H] : refused) EXPECT_THROW(CheckImageSize(W, H), std::runtime_error) << W << " x " << H;
 }
 
 }  // namespace

@@ -31,9 +31,9 @@ int Segment(const std::string& inputName, const std::string& baseName) {
   std::int32_t W = 0;
   std::int32_t H = 0;
   ScanTextImageSize(text, W, H);
-  // A file under 2 GiB holds fewer than 2^30 numbers, but the product is
-  // formed in 64 bits so that no size can wrap to a false zero.
+  // In 64 bits, so that no size can wrap to a false zero.
   if (std::int64_t{W} * H == 0) return Fail("Wrong input file format", -1);
+  CheckImageSize(W, H);
 
   const std::int32_t W1 = W - 1;
   const std::int32_t H1 = H - 1;
@@ -68,6 +68,9 @@ int Segment(const std::string& inputName, const std::string& baseName) {
 
   WriteTextImage(baseName, pixelMask.get(), W, H);
 
+  // The pictures cannot be saved past the BMP size field: refused before a
+  // bitmap of that size is made for nothing. The gradient picture is smaller.
+  if (!FitsBmpFile(W, H)) throw std::runtime_error("picture too large for a BMP file");
   TBitmap bitmap;
   bitmap.SetBitmapWidth(W);
   bitmap.SetBitmapHeight(H);
@@ -85,6 +88,10 @@ int Segment(const std::string& inputName, const std::string& baseName) {
 }
 
 }  // namespace
+
+void CheckImageSize(std::int32_t W, std::int32_t H) {
+  if (std::int64_t{W} * H > kMaxImagePixels) throw std::runtime_error("image of more than 2^31 - 1 pixels");
+}
 
 float SelectGradientThreshold(const GradientStats& stats) {
   const std::int32_t reference = stats.histogram[0];
