@@ -121,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   };
   try {
-    RunAnalysis(chain, check);
+    RunAnalysis(chain, {}, check);
   } catch (const std::runtime_error&) {
     FUZZ_CHECK(W1 < 3 || H1 < 3);  // no inner samples: the run ends at the statistics
   }

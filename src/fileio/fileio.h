@@ -26,6 +26,10 @@ struct FileBytes {
 // no such signals to set.
 void IgnoreSignalsOfFailingWrites();
 
+// True when standard error is a terminal that a person may be watching;
+// always false in the portable build.
+bool StandardErrorIsTerminal();
+
 // True when the name names something that exists and is not a directory
 // (a device or a pipe passes, and then reads as empty).
 bool IsExistingFile(const std::string& name);

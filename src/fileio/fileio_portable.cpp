@@ -51,6 +51,9 @@ class File {
 // The standard library knows no signals of failing writes to ignore.
 void IgnoreSignalsOfFailingWrites() {}
 
+// The standard library cannot tell a terminal from a file.
+bool StandardErrorIsTerminal() { return false; }
+
 bool IsExistingFile(const std::string& name) {
   const fs::file_status status = StatusOf(name);
   return fs::exists(status) && !fs::is_directory(status);

@@ -65,6 +65,8 @@ void IgnoreSignalsOfFailingWrites() {
   std::signal(SIGXFSZ, SIG_IGN);
 }
 
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 bool IsExistingFile(const std::string& name) {
   struct stat info {};
   return ::stat(name.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
