@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -195,24 +196,10 @@ TEST(Edgeseg, AnOutputThatCannotBeCreatedEndsTheRunAndKeepsEarlierFiles) {
 // Inputs past 2 GiB are read whole. Each takes gigabytes of memory (and
 // the second as much disk), so this suite holds a lock that keeps its runs
 // from overlapping with any other test's of that size.
-TEST(EdgesegHugeInput, ASmallImageBeforeANulAndAHoleIsAllThatIsRead) {
-  // 4 GiB + 8 bytes: a length cut to 32 bits would leave 8 of them.
-  test::ScratchDir dir;
-  test::WriteFile(dir / "in.txt", ImageText(20, 14, TwoBlocks));
-  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
-  test::WriteFile(dir / "huge", ImageText(20, 14, TwoBlocks) + std::string(1, '\0'));
-  fs::resize_file(dir / "huge", (std::uintmax_t{1} << 32) + 8);  // sparse: zeros
-  const fs::path out = dir / "huge out";
-  fs::create_directory(out);
-  const Outcome run = RunTool(dir, {dir / "huge", (out / "res").string()});
-  fs::remove(dir / "huge");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "");
-  test::ExpectSameOutputs(dir.path(), out);
-}
 
-TEST(EdgesegHugeInput, DigitsAfterTheLastLineFeedAreNeitherCountedNorRead) {
-  // A digit run of 2 GiB would overflow any count or value it entered.
+// Runs the tool on the small image alone, then on the huge file that
+// append makes of it: the two runs must leave the same files.
+void ExpectHugeInputGivesTheSmallImagesFiles(const std::function<void(std::ofstream&)>& append) {
   test::ScratchDir dir;
   const std::string image = ImageText(20, 14, TwoBlocks);
   test::WriteFile(dir / "in.txt", image);
@@ -220,8 +207,7 @@ TEST(EdgesegHugeInput, DigitsAfterTheLastLineFeedAreNeitherCountedNorRead) {
   {
     std::ofstream huge(dir / "huge", std::ios::binary);
     huge << image;
-    const std::string digits(std::size_t{1} << 24, '7');
-    for (int i = 0; i < 128; ++i) huge.write(digits.data(), static_cast<std::streamsize>(digits.size()));
+    append(huge);
     ASSERT_TRUE(huge.good());
   }
   const fs::path out = dir / "huge out";
@@ -231,6 +217,23 @@ TEST(EdgesegHugeInput, DigitsAfterTheLastLineFeedAreNeitherCountedNorRead) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "");
   test::ExpectSameOutputs(dir.path(), out);
+}
+
+TEST(EdgesegHugeInput, ASmallImageBeforeANulAndAHoleIsAllThatIsRead) {
+  // 4 GiB + 8 bytes in all: a length cut to 32 bits would leave 8 of them.
+  ExpectHugeInputGivesTheSmallImagesFiles([](std::ofstream& huge) {
+    huge << '\0';
+    huge.seekp(static_cast<std::streamoff>(std::uintmax_t{1} << 32) + 7);  // a hole: zeros on disk
+    huge << '\0';
+  });
+}
+
+TEST(EdgesegHugeInput, DigitsAfterTheLastLineFeedAreNeitherCountedNorRead) {
+  // A digit run of 2 GiB would overflow any count or value it entered.
+  ExpectHugeInputGivesTheSmallImagesFiles([](std::ofstream& huge) {
+    const std::string digits(std::size_t{1} << 24, '7');
+    for (int i = 0; i < 128; ++i) huge.write(digits.data(), static_cast<std::streamsize>(digits.size()));
+  });
 }
 
 TEST(Edgeseg, LeadingZerosAreNoPartOfTheValue) {

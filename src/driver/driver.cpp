@@ -101,13 +101,14 @@ int Segment(const std::string& inputName, const std::string& baseName, ProgressL
   if (!ReadTextImage(text, inputImage.get(), W, H)) throw std::runtime_error("input shorter than its size");
   input = FileBytes{};
 
-  AnalysisBuffers chain;
-  chain.W = W;
-  chain.H = H;
-  chain.input = inputImage.get();
-  chain.gradient = gradient.get();
-  chain.cellMask = cellMask.get();
-  chain.pixelMask = pixelMask.get();
+  AnalysisBuffers chain{.W = W,
+                        .H = H,
+                        .input = inputImage.get(),
+                        .gradient = gradient.get(),
+                        .cellMask = cellMask.get(),
+                        .pixelMask = pixelMask.get(),
+                        .stats = {},
+                        .threshold = 0};
   const auto before = [&progress](const AnalysisStep& step, AnalysisBuffers&) {
     // The statistics may report on standard error: not into the line.
     if (step.id == AnalysisStepId::kStatistics) {
