@@ -188,8 +188,20 @@ bool TouchesValue(const std::uint16_t* row, std::size_t width, const ZeroRun& ru
 
 // 1 when the samples at x - 1, x and x + 1 are all non-zero, else 0. & rather
 // than &&: no branch per sample, so the erosion loop vectorises.
-int AllNonZero(const std::uint16_t* row, std::size_t x) {
+int AllNonZero(const std::uint16_t* row, std::ptrdiff_t x) {
   return (row[x - 1] != 0) & (row[x] != 0) & (row[x + 1] != 0);
+}
+
+// out[j] = centre[j] when the three samples around j (j - 1 to j + 1) of
+// above, centre and below are all non-zero, else 0, for j in [0, count);
+// the three rows are read from index -1 to count. out may be the mask that
+// holds below, as long as the ranges do not meet.
+void ErodeRange(std::uint16_t* out, const std::uint16_t* above, const std::uint16_t* centre,
+                const std::uint16_t* below, std::size_t count) {
+  for (std::ptrdiff_t j = 0; j < static_cast<std::ptrdiff_t>(count); ++j) {
+    const int keep = AllNonZero(above, j) & AllNonZero(centre, j) & AllNonZero(below, j);
+    out[j] = keep ? centre[j] : 0;
+  }
 }
 
 }  // namespace
@@ -267,23 +279,37 @@ void FillEnclosedZeros(std::uint16_t* mask, std::int32_t W, std::int32_t H) {
 void Erode3x3(std::uint16_t* mask, std::int32_t W, std::int32_t H) {
   if (W <= 0 || H <= 0) return;
   const std::size_t width = static_cast<std::size_t>(W);
-  // Copies of the rows above and at the current one as they were; the row
-  // below is still untouched in the mask when the current row is written.
-  std::vector<std::uint16_t> above(mask, mask + width);
-  std::vector<std::uint16_t> current(width);
-  for (std::int32_t y = 1; y + 1 < H; ++y) {
-    std::uint16_t* row = mask + static_cast<std::size_t>(y) * width;
-    const std::uint16_t* below = row + width;
-    std::copy(row, row + width, current.begin());
-    for (std::size_t x = 1; x + 1 < width; ++x) {
-      const int keep = AllNonZero(above.data(), x) & AllNonZero(current.data(), x) & AllNonZero(below, x);
-      row[x] = keep ? current[x] : 0;
+  const std::size_t height = static_cast<std::size_t>(H);
+  if (W < 3 || H < 3) {
+    std::fill(mask, mask + width * height, std::uint16_t{0});
+    return;
+  }
+  // Rows are eroded in blocks of about 4096 samples, each block as one
+  // range, so that short rows cost no more than long ones; the frame
+  // columns, which the range computes across row ends, are cleared after.
+  // The scratch holds the rows above and of the block as they were; the
+  // row below the block is still untouched in the mask.
+  const std::size_t blockRows = std::max<std::size_t>(1, 4096 / width);
+  const auto scratch = std::make_unique_for_overwrite<std::uint16_t[]>((blockRows + 1) * width);
+  std::copy(mask, mask + width, scratch.get());
+  for (std::size_t y0 = 1; y0 + 1 < height; y0 += blockRows) {
+    const std::size_t rows = std::min(blockRows, height - 1 - y0);
+    std::uint16_t* const block = mask + y0 * width;
+    const std::uint16_t* const s = scratch.get();
+    std::copy(block, block + rows * width, scratch.get() + width);
+    // All rows but the last find the row below in the scratch; the range
+    // stops short of the last row's frame column, which reading it across
+    // the row end would take from beyond the scratch.
+    if (rows > 1) ErodeRange(block + 1, s + 1, s + width + 1, s + 2 * width + 1, (rows - 1) * width - 2);
+    const std::size_t last = (rows - 1) * width;
+    ErodeRange(block + last + 1, s + last + 1, s + last + width + 1, block + last + width + 1, width - 2);
+    for (std::size_t r = 0; r < rows; ++r) {
+      block[r * width] = 0;
+      block[r * width + width - 1] = 0;
     }
-    row[0] = 0;
-    row[width - 1] = 0;
-    std::swap(above, current);
+    // The block's last row as it was is the next block's row above.
+    std::copy(s + rows * width, s + (rows + 1) * width, scratch.get());
   }
   std::fill(mask, mask + width, std::uint16_t{0});
-  std::fill(mask + static_cast<std::size_t>(H - 1) * width, mask + static_cast<std::size_t>(H) * width,
-            std::uint16_t{0});
+  std::fill(mask + (height - 1) * width, mask + height * width, std::uint16_t{0});
 }
