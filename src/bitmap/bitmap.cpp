@@ -101,11 +101,7 @@ void TBitmap::Resize(std::int32_t newWidth, std::int32_t newHeight) {
   store_ = std::move(store);
 }
 
-std::span<std::uint8_t> TBitmap::RowPixels(std::int32_t y) {
-  if (y < 0 || y >= height_) throw std::out_of_range("bitmap row out of range");
-  if (!store_) return {};
-  return {store_.get() + StoreBytes(width_, height_ - 1 - y), StoreBytes(width_, 1)};
-}
+void TBitmap::ThrowRowOutOfRange() { throw std::out_of_range("bitmap row out of range"); }
 
 void TBitmap::SaveBmpFile(const std::string& name) const {
   if (!store_) {
