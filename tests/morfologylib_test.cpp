@@ -162,16 +162,26 @@ TEST(Erode3x3, KeepsOnlyFullNeighbourhoods) {
 }
 
 TEST(Erode3x3, MatchesAFreshScratchCopyOnRandomMasks) {
-  for (std::uint32_t seed = 1; seed <= 200; ++seed) {
-    std::mt19937 random(seed);
-    const std::int32_t W = 1 + static_cast<std::int32_t>(random() % 25);
-    const std::int32_t H = 1 + static_cast<std::int32_t>(random() % 25);
-    Mask mask(static_cast<std::size_t>(W) * H);
-    for (auto& v : mask) v = random() % 10 < 8 ? static_cast<std::uint16_t>(1 + random() % 3) : 0;
-    Mask naive = mask;
-    Erode3x3(mask.data(), W, H);
-    NaiveErode(naive, W, H);
-    ASSERT_EQ(mask, naive) << "seed " << seed;
+  // Small masks, and shapes whose rows are eroded a block of rows at a
+  // time: tall narrow ones over several blocks, one longer than a block.
+  struct Shapes {
+    std::int32_t minW, maxW, minH, maxH;
+    std::uint32_t seeds;
+  };
+  const Shapes shapes[] = {{1, 25, 1, 25, 200}, {3, 7, 600, 3000, 20}, {100, 700, 5, 30, 20}, {4000, 5000, 3, 5, 4}};
+  std::uint32_t seed = 0;
+  for (const Shapes& shape : shapes) {
+    for (std::uint32_t i = 0; i < shape.seeds; ++i) {
+      std::mt19937 random(++seed);
+      const auto W = shape.minW + static_cast<std::int32_t>(random() % (shape.maxW - shape.minW + 1));
+      const auto H = shape.minH + static_cast<std::int32_t>(random() % (shape.maxH - shape.minH + 1));
+      Mask mask(static_cast<std::size_t>(W) * H);
+      for (auto& v : mask) v = random() % 10 < 8 ? static_cast<std::uint16_t>(1 + random() % 3) : 0;
+      Mask naive = mask;
+      Erode3x3(mask.data(), W, H);
+      NaiveErode(naive, W, H);
+      ASSERT_EQ(mask, naive) << "seed " << seed << ", " << W << " x " << H;
+    }
   }
 }
 
