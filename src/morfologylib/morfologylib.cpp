@@ -47,11 +47,12 @@ class ZeroBitBlock {
       : capacity_(width * rows),
         words_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 1)),
         inner_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 1)) {
-    for (std::size_t w = 0; w <= capacity_ / 64; ++w) inner_[w] = 0;
-    for (std::size_t i = 0; i < capacity_; ++i) {
-      const std::size_t x = i % width;
-      if (x != 0 && x + 1 != width) inner_[i / 64] |= std::uint64_t{1} << (i % 64);
+    const std::size_t words = capacity_ / 64 + 1;
+    std::fill(inner_.get(), inner_.get() + words, ~std::uint64_t{0});
+    for (std::size_t rowStart = 0; rowStart < capacity_; rowStart += width) {
+      for (const std::size_t i : {rowStart, rowStart + width - 1}) inner_[i / 64] &= ~(std::uint64_t{1} << (i % 64));
     }
+    inner_[words - 1] &= (std::uint64_t{1} << (capacity_ % 64)) - 1;
   }
 
   // Reads count samples, at most the capacity, starting at a row's start.
