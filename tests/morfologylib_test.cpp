@@ -136,6 +136,20 @@ TEST(FillEnclosedZeros, InnerZerosBecomeOne) {
   Mask mask = MaskFromRows({"..K.", ".K..", "...."});
   FillEnclosedZeros(mask.data(), 4, 3);
   EXPECT_EQ(mask, MaskFromRows({"..K.", ".K#.", "...."}));
+
+  // Narrow masks are filled many rows at a time, wide ones row by row: the
+  // zeros of the frame columns stay in both.
+  for (const auto& [W, H] : {std::pair{3, 3000}, {5, 2000}, {700, 9}, {2049, 3}}) {
+    std::mt19937 random(static_cast<std::uint32_t>(W));
+    Mask mask(static_cast<std::size_t>(W) * H);
+    for (auto& v : mask) v = random() % 3 == 0 ? 7 : 0;
+    Mask expected = mask;
+    for (std::int32_t y = 1; y + 1 < H; ++y) {
+      for (std::int32_t x = 1; x + 1 < W; ++x) expected[y * W + x] = expected[y * W + x] == 0 ? 1 : 7;
+    }
+    FillEnclosedZeros(mask.data(), W, H);
+    EXPECT_EQ(mask, expected) << W << " x " << H;
+  }
 }
 
 TEST(Erode3x3, KeepsOnlyFullNeighbourhoods) {

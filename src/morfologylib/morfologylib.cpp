@@ -187,6 +187,47 @@ bool TouchesValue(const std::uint16_t* row, std::size_t width, const ZeroRun& ru
          HoldsValue(row + width + first, row + width + end, v);
 }
 
+// Whether any inner sample holds v: one flat count over the inner rows less
+// the frame columns' share, so that narrow masks pay no loop per row.
+bool InnerSampleHolds(const std::uint16_t* mask, std::size_t width, std::size_t height, std::uint16_t v) {
+  std::size_t count = 0;
+  const std::uint16_t* const end = mask + (height - 1) * width;
+  for (const std::uint16_t* p = mask + width; p != end; ++p) count += *p == v;
+  for (const std::uint16_t* row = mask + width; row != end; row += width) {
+    count -= static_cast<std::size_t>(row[0] == v) + static_cast<std::size_t>(row[width - 1] == v);
+  }
+  return count != 0;
+}
+
+// Every inner sample that is 0 becomes v. Short rows are replaced in blocks
+// of about 4096 samples, each block as one range with a pattern that holds
+// 0xFFFF for inner columns and 0 for frame ones, so that they cost no loop
+// each.
+void ReplaceInnerZeros(std::uint16_t* mask, std::size_t width, std::size_t height, std::uint16_t v) {
+  if (width < 3 || height < 3) return;
+  constexpr std::size_t kBlock = 4096;
+  // Selects rather than branches per sample, so that the loops vectorise.
+  if (width > kBlock / 2) {
+    for (std::size_t y = 1; y + 1 < height; ++y) {
+      std::uint16_t* const row = mask + y * width;
+      for (std::size_t x = 1; x + 1 < width; ++x) row[x] = row[x] == 0 ? v : row[x];
+    }
+    return;
+  }
+  const std::size_t blockRows = kBlock / width;
+  std::uint16_t inner[kBlock];
+  for (std::size_t i = 0; i < blockRows * width; ++i) {
+    inner[i] = i % width == 0 || i % width == width - 1 ? 0 : 0xFFFF;
+  }
+  for (std::size_t y0 = 1; y0 + 1 < height; y0 += blockRows) {
+    std::uint16_t* const block = mask + y0 * width;
+    const std::size_t count = std::min(blockRows, height - 1 - y0) * width;
+    for (std::size_t i = 0; i < count; ++i) {
+      block[i] = (block[i] | static_cast<std::uint16_t>(~inner[i])) == 0 ? v : block[i];
+    }
+  }
+}
+
 // 1 when the samples at x - 1, x and x + 1 are all non-zero, else 0. & rather
 // than &&: no branch per sample, so the erosion loop vectorises.
 int AllNonZero(const std::uint16_t* row, std::ptrdiff_t x) {
@@ -236,6 +277,16 @@ void FloodFillFromBorder(std::uint16_t* mask, std::int32_t W, std::int32_t H, st
     return label;
   };
 
+  // The driver keeps the key on the frame. Without it inside, only a run
+  // whose neighbourhood reaches the frame needs to be looked around.
+  const std::size_t width = static_cast<std::size_t>(W);
+  const bool innerKeys = InnerSampleHolds(mask, width, static_cast<std::size_t>(H), key);
+  const std::uint16_t* const firstInnerRow = mask + width;
+  const std::uint16_t* const lastInnerRow = mask + static_cast<std::size_t>(H - 2) * width;
+  const auto nextToFrame = [&](const std::uint16_t* row, const ZeroRun& run) {
+    return run.first == 1 || run.last == W - 2 || row == firstInnerRow || row == lastInnerRow;
+  };
+
   ZeroRunWalk::Run(mask, W, H, [&](std::uint16_t* row, const ZeroRun& run, std::uint32_t label, bool isFresh,
                                     const ZeroRun* above) {
     if (isFresh) parent.push_back(label);
@@ -251,7 +302,8 @@ void FloodFillFromBorder(std::uint16_t* mask, std::int32_t W, std::int32_t H, st
         root = low;
       }
     }
-    if ((parent[root] & kTouches) == 0 && TouchesValue(row, static_cast<std::size_t>(W), run, key)) {
+    if ((parent[root] & kTouches) == 0 && (innerKeys || nextToFrame(row, run)) &&
+        TouchesValue(row, width, run, key)) {
       parent[root] |= kTouches;
     }
     return root;
@@ -263,6 +315,15 @@ void FloodFillFromBorder(std::uint16_t* mask, std::int32_t W, std::int32_t H, st
     const std::uint32_t up = parent[j] & kLabel;
     if (up != j) parent[j] = parent[up];
   }
+  // When no component or every one touches the key, the second pass is
+  // nothing or a plain replacement of every inner zero.
+  std::size_t touching = 0;
+  for (const std::uint32_t entry : parent) touching += entry >> 31;
+  if (touching == 0) return;
+  if (touching == parent.size()) {
+    ReplaceInnerZeros(mask, width, static_cast<std::size_t>(H), key);
+    return;
+  }
   ZeroRunWalk::Run(mask, W, H, [&](std::uint16_t* row, const ZeroRun& run, std::uint32_t label, bool, const ZeroRun*) {
     if ((parent[label] & kTouches) != 0) std::fill(row + run.first, row + run.last + 1, key);
     return label;
@@ -270,11 +331,8 @@ void FloodFillFromBorder(std::uint16_t* mask, std::int32_t W, std::int32_t H, st
 }
 
 void FillEnclosedZeros(std::uint16_t* mask, std::int32_t W, std::int32_t H) {
-  const std::size_t width = static_cast<std::size_t>(std::max(W, 0));
-  for (std::int32_t y = 1; y + 1 < H; ++y) {
-    std::uint16_t* row = mask + static_cast<std::size_t>(y) * width;
-    for (std::size_t x = 1; x + 1 < width; ++x) row[x] = row[x] == 0 ? 1 : row[x];
-  }
+  if (W < 3 || H < 3) return;
+  ReplaceInnerZeros(mask, static_cast<std::size_t>(W), static_cast<std::size_t>(H), 1);
 }
 
 void Erode3x3(std::uint16_t* mask, std::int32_t W, std::int32_t H) {
