@@ -54,6 +54,26 @@ TEST(CellMaskToPixelMask, APixelNeedsAllFourCellsAroundIt) {
   }
 }
 
+TEST(CellMaskToPixelMask, MatchesFourCellsPerPixelOnRandomMasks) {
+  // Rows short enough to go many at a time, and rows of their own.
+  for (const auto& [W, H] : {std::pair{3, 2000}, {4, 1500}, {5, 900}, {31, 300}, {32, 200}, {90, 40}}) {
+    std::mt19937 random(static_cast<std::uint32_t>(W * 7919 + H));
+    const std::int32_t W1 = W - 1;
+    Mask cells(static_cast<std::size_t>(W1) * (H - 1));
+    for (auto& v : cells) v = random() % 5 == 0 ? 0 : static_cast<std::uint16_t>(1 + random() % 2);
+    Mask expected(static_cast<std::size_t>(W) * H, 0);
+    for (std::int32_t y = 1; y + 1 < H; ++y) {
+      for (std::int32_t x = 1; x + 1 < W; ++x) {
+        const std::int32_t c = (y - 1) * W1 + x - 1;
+        expected[y * W + x] = cells[c] != 0 && cells[c + 1] != 0 && cells[c + W1] != 0 && cells[c + W1 + 1] != 0;
+      }
+    }
+    Mask pixels(expected.size(), 0xBEEF);
+    CellMaskToPixelMask(pixels.data(), cells.data(), W, H);
+    EXPECT_EQ(pixels, expected) << W << " x " << H;
+  }
+}
+
 // The eager-merge scan: every merge rewrites all earlier labels at once.
 // Neighbours outside the image do not match.
 std::int32_t EagerLabelRegions(Mask& image, std::int32_t W, std::int32_t H, std::uint32_t minSize) {

@@ -46,21 +46,55 @@ void CellMaskToPixelMask(std::uint16_t* pixelMask, const std::uint16_t* cellMask
                          std::int32_t H) {
   if (W <= 0 || H <= 0) return;
   const std::size_t width = static_cast<std::size_t>(W);
+  const std::size_t height = static_cast<std::size_t>(H);
+  if (W < 3 || H < 3) {
+    std::fill(pixelMask, pixelMask + width * height, std::uint16_t{0});
+    return;
+  }
   const std::size_t cellWidth = width - 1;
-  for (std::int32_t y = 0; y < H; ++y) {
-    std::uint16_t* out = pixelMask + static_cast<std::size_t>(y) * width;
-    if (y == 0 || y == H - 1) {
-      std::fill(out, out + width, std::uint16_t{0});
-      continue;
+  std::fill(pixelMask, pixelMask + width, std::uint16_t{0});
+  std::fill(pixelMask + (height - 1) * width, pixelMask + height * width, std::uint16_t{0});
+  // & rather than &&: no branch per pixel, so the loops vectorise. A row
+  // of 32 pixels or more is its own range.
+  constexpr std::size_t kBlock = 4096;
+  if (width >= 32) {
+    for (std::size_t y = 1; y + 1 < height; ++y) {
+      std::uint16_t* out = pixelMask + y * width;
+      const std::uint16_t* above = cellMask + (y - 1) * cellWidth;
+      const std::uint16_t* below = above + cellWidth;
+      out[0] = 0;
+      for (std::size_t x = 1; x + 1 < width; ++x) {
+        out[x] = (above[x - 1] != 0) & (above[x] != 0) & (below[x - 1] != 0) & (below[x] != 0);
+      }
+      out[width - 1] = 0;
     }
-    const std::uint16_t* above = cellMask + static_cast<std::size_t>(y - 1) * cellWidth;
-    const std::uint16_t* below = above + cellWidth;
-    out[0] = 0;
-    for (std::size_t x = 1; x + 1 < width; ++x) {
-      // & rather than &&: no branch per pixel, so the loop vectorises.
-      out[x] = (above[x - 1] != 0) & (above[x] != 0) & (below[x - 1] != 0) & (below[x] != 0);
+    return;
+  }
+  // Shorter rows, whose loops would cost more to set up than to run, go a
+  // block of about 4096 pixels at a time: the value for the pixel at each
+  // cell's bottom-right corner is taken for the block's cells as one range,
+  // then every pixel picks its cell's value, or the 0 at the end for a frame
+  // pixel, through a pattern that is the same for every block.
+  const std::size_t blockRows = kBlock / width;
+  std::uint16_t corner[kBlock + 1];
+  corner[kBlock] = 0;
+  std::uint16_t pick[kBlock];
+  for (std::size_t i = 0; i < blockRows * width; ++i) {
+    const std::size_t x = i % width;
+    pick[i] = static_cast<std::uint16_t>(x == 0 || x == width - 1 ? kBlock : i / width * cellWidth + x - 1);
+  }
+  for (std::size_t y0 = 1; y0 + 1 < height; y0 += blockRows) {
+    const std::size_t rows = std::min(blockRows, height - 1 - y0);
+    const std::uint16_t* const cells = cellMask + (y0 - 1) * cellWidth;
+    // The last cell of the block, on the frame column, has no pixel to feed
+    // and nothing below-right to read.
+    const std::size_t count = rows * cellWidth - 1;
+    for (std::size_t k = 0; k < count; ++k) {
+      corner[k] = (cells[k] != 0) & (cells[k + 1] != 0) & (cells[k + cellWidth] != 0) &
+                  (cells[k + cellWidth + 1] != 0);
     }
-    out[width - 1] = 0;
+    std::uint16_t* const out = pixelMask + y0 * width;
+    for (std::size_t i = 0; i < rows * width; ++i) out[i] = corner[pick[i]];
   }
 }
 
