@@ -25,6 +25,18 @@ TEST(SetBorderZeros, OnlyZerosOnTheFrameTakeTheKey) {
                       "#..K",
                       "KKK#",
                   }));
+
+  // One row or one column: every sample is on the frame.
+  struct Case {
+    std::int32_t W, H;
+    const char* before;
+    const char* after;
+  };
+  for (const Case& c : {Case{1, 4, ".#..", "K#KK"}, Case{4, 1, "#..#", "#KK#"}, Case{2, 2, ".#7.", "K#7K"}}) {
+    Mask m = MaskFromRows({c.before});
+    SetBorderZeros(m.data(), c.W, c.H, 65535);
+    EXPECT_EQ(m, MaskFromRows({c.after})) << c.W << " x " << c.H;
+  }
 }
 
 TEST(ClearValue, ClearsTheKeyEverywhereAndAZeroKeyDoesNothing) {
