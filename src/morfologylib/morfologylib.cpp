@@ -15,6 +15,10 @@
 
 namespace {
 
+// Short rows are worked a block of about this many samples at a time, as
+// one range: a loop set-up per row would cost more than the row's work.
+constexpr std::size_t kBlockSamples = 4096;
+
 // Bit i of the result is set when sample i of the 64 is 0.
 std::uint64_t ZeroBits64(const std::uint16_t* samples) {
 #if defined(__SSE2__)
@@ -37,8 +41,8 @@ std::uint64_t ZeroBits64(const std::uint16_t* samples) {
 
 // The inner zero samples of a block of whole rows as bits, 64 to a word,
 // bit i for sample i of the block, so that runs of any length cost a few
-// instructions each to find, and short rows are read as one range. Frame
-// samples read as non-zero, so no run reaches from one row into the next.
+// instructions each to find. Frame samples read as non-zero, so no run
+// reaches from one row into the next.
 // Bits past the block are clear, in a last word that always has a clear
 // bit.
 class ZeroBitBlock {
@@ -103,64 +107,61 @@ struct ZeroRun {
   std::uint32_t label;
 };
 
-// Walks the runs of zero samples among the inner samples, rows top down,
-// each row left to right. A run touches (is 8-connected to) the runs of the
-// row above that reach into its columns first - 1 to last + 1. A run that
-// touches none takes the next fresh provisional label, counting from 0;
-// visit(row, run, above) sees it with fresh set and above at the first run
-// of the row above past it. Any other run comes with the label of the
-// leftmost run that it touches, and above at that run; the runs it touches
-// follow it up to the first whose first column is beyond last + 1. visit
-// returns the label to record for the run (one of its component) and may
-// change the run's samples, since the walk has already read the row. The
-// same mask content gives the same runs and fresh labels on every walk.
-class ZeroRunWalk {
- public:
-  template <class Visit>
-  static void Run(std::uint16_t* mask, std::int32_t W, std::int32_t H, Visit visit) {
-    const std::size_t width = static_cast<std::size_t>(W);
-    const std::size_t inner = width - 2;
-    // Rows are read in blocks of about 4096 samples.
-    const std::size_t blockRows = std::max<std::size_t>(1, 4096 / width);
-    ZeroBitBlock zeros(width, blockRows);
-    // Runs are parted by non-zero samples, so a row holds at most
-    // (inner + 1) / 2 of them; a sentinel past the last ends every search.
-    // Only the part of the rows in use is ever touched.
-    const std::size_t capacity = (inner + 1) / 2 + 1;
-    const auto rows = std::make_unique_for_overwrite<ZeroRun[]>(2 * capacity);
-    ZeroRun* above = rows.get();
-    ZeroRun* current = above + capacity;
-    constexpr std::int32_t kBeyond = std::numeric_limits<std::int32_t>::max() - 1;
-    constexpr ZeroRun kSentinel{kBeyond, kBeyond, 0};
-    *above = kSentinel;
-    std::uint32_t fresh = 0;
-    for (std::size_t y0 = 1; y0 + 1 < static_cast<std::size_t>(H); y0 += blockRows) {
-      const std::size_t count = std::min(blockRows, static_cast<std::size_t>(H) - 1 - y0) * width;
-      std::uint16_t* const block = mask + y0 * width;
-      zeros.Load(block, count);
-      std::size_t rowStart = 0;  // of the row being walked, in the block
-      ZeroRun* out = current;
-      const ZeroRun* touched = above;  // the first run above that a later run can touch
-      const auto nextRow = [&] {
-        *out = kSentinel;
-        std::swap(above, current);
-        out = current;
-        touched = above;
-        rowStart += width;
-      };
-      zeros.ForEachRun([&](std::size_t i, std::size_t end) {
-        while (i >= rowStart + width) nextRow();
-        const ZeroRun run{static_cast<std::int32_t>(i - rowStart), static_cast<std::int32_t>(end - 1 - rowStart), 0};
-        while (touched->last + 1 < run.first) ++touched;
-        const bool isFresh = touched->first > run.last + 1;
-        *out = run;
-        out->label = visit(block + rowStart, run, isFresh ? fresh++ : touched->label, isFresh, touched);
-        ++out;
-      });
-      while (rowStart < count) nextRow();
-    }
+// Walks the runs of zero samples among the inner samples of a mask of at
+// least 3 x 3, rows top down, each row left to right. A run touches (is
+// 8-connected to) the runs of the row above that reach into its columns
+// first - 1 to last + 1. visit(row, run, label, isFresh, above) sees each
+// run: one that touches none is fresh and comes with the next fresh label,
+// counting from 0, and above at the first run of the row above past it;
+// any other comes with the label of the leftmost run that it touches and
+// above at that run, the others that it touches following up to the first
+// that starts beyond last + 1. visit returns the label to record for the
+// run (one of its component) and may change the run's samples, since the
+// walk has already read them. The same mask content gives the same runs and
+// fresh labels on every walk.
+template <class Visit>
+void WalkZeroRuns(std::uint16_t* mask, std::int32_t W, std::int32_t H, Visit visit) {
+  const std::size_t width = static_cast<std::size_t>(W);
+  const std::size_t inner = width - 2;
+  const std::size_t blockRows = std::max<std::size_t>(1, kBlockSamples / width);
+  ZeroBitBlock zeros(width, blockRows);
+  // Runs are parted by non-zero samples, so a row holds at most
+  // (inner + 1) / 2 of them; a sentinel past the last ends every search.
+  // Only the part of the rows in use is ever touched.
+  const std::size_t capacity = (inner + 1) / 2 + 1;
+  const auto rows = std::make_unique_for_overwrite<ZeroRun[]>(2 * capacity);
+  ZeroRun* above = rows.get();
+  ZeroRun* current = above + capacity;
+  constexpr std::int32_t kBeyond = std::numeric_limits<std::int32_t>::max() - 1;
+  constexpr ZeroRun kSentinel{kBeyond, kBeyond, 0};
+  *above = kSentinel;
+  std::uint32_t fresh = 0;
+  for (std::size_t y0 = 1; y0 + 1 < static_cast<std::size_t>(H); y0 += blockRows) {
+    const std::size_t count = std::min(blockRows, static_cast<std::size_t>(H) - 1 - y0) * width;
+    std::uint16_t* const block = mask + y0 * width;
+    zeros.Load(block, count);
+    std::size_t rowStart = 0;  // of the row being walked, in the block
+    ZeroRun* out = current;
+    const ZeroRun* touched = above;  // the first run above that a later run can touch
+    const auto nextRow = [&] {
+      *out = kSentinel;
+      std::swap(above, current);
+      out = current;
+      touched = above;
+      rowStart += width;
+    };
+    zeros.ForEachRun([&](std::size_t i, std::size_t end) {
+      while (i >= rowStart + width) nextRow();
+      const ZeroRun run{static_cast<std::int32_t>(i - rowStart), static_cast<std::int32_t>(end - 1 - rowStart), 0};
+      while (touched->last + 1 < run.first) ++touched;
+      const bool isFresh = touched->first > run.last + 1;
+      *out = run;
+      out->label = visit(block + rowStart, run, isFresh ? fresh++ : touched->label, isFresh, touched);
+      ++out;
+    });
+    while (rowStart < count) nextRow();
   }
-};
+}
 
 // Whether v occurs in [first, last), four samples at a time.
 bool HoldsValue(const std::uint16_t* first, const std::uint16_t* last, std::uint16_t v) {
@@ -199,23 +200,21 @@ bool InnerSampleHolds(const std::uint16_t* mask, std::size_t width, std::size_t 
   return count != 0;
 }
 
-// Every inner sample that is 0 becomes v. Short rows are replaced in blocks
-// of about 4096 samples, each block as one range with a pattern that holds
-// 0xFFFF for inner columns and 0 for frame ones, so that they cost no loop
-// each.
+// Every inner sample that is 0 becomes v. Short rows go in blocks, each
+// block as one range with a pattern that holds 0xFFFF for inner columns and
+// 0 for frame ones.
 void ReplaceInnerZeros(std::uint16_t* mask, std::size_t width, std::size_t height, std::uint16_t v) {
   if (width < 3 || height < 3) return;
-  constexpr std::size_t kBlock = 4096;
   // Selects rather than branches per sample, so that the loops vectorise.
-  if (width > kBlock / 2) {
+  if (width > kBlockSamples / 2) {
     for (std::size_t y = 1; y + 1 < height; ++y) {
       std::uint16_t* const row = mask + y * width;
       for (std::size_t x = 1; x + 1 < width; ++x) row[x] = row[x] == 0 ? v : row[x];
     }
     return;
   }
-  const std::size_t blockRows = kBlock / width;
-  std::uint16_t inner[kBlock];
+  const std::size_t blockRows = kBlockSamples / width;
+  std::uint16_t inner[kBlockSamples];
   for (std::size_t i = 0; i < blockRows * width; ++i) {
     inner[i] = i % width == 0 || i % width == width - 1 ? 0 : 0xFFFF;
   }
@@ -287,7 +286,7 @@ void FloodFillFromBorder(std::uint16_t* mask, std::int32_t W, std::int32_t H, st
     return run.first == 1 || run.last == W - 2 || row == firstInnerRow || row == lastInnerRow;
   };
 
-  ZeroRunWalk::Run(mask, W, H, [&](std::uint16_t* row, const ZeroRun& run, std::uint32_t label, bool isFresh,
+  WalkZeroRuns(mask, W, H, [&](std::uint16_t* row, const ZeroRun& run, std::uint32_t label, bool isFresh,
                                     const ZeroRun* above) {
     if (isFresh) parent.push_back(label);
     std::uint32_t root = findRoot(label);
@@ -324,7 +323,7 @@ void FloodFillFromBorder(std::uint16_t* mask, std::int32_t W, std::int32_t H, st
     ReplaceInnerZeros(mask, width, static_cast<std::size_t>(H), key);
     return;
   }
-  ZeroRunWalk::Run(mask, W, H, [&](std::uint16_t* row, const ZeroRun& run, std::uint32_t label, bool, const ZeroRun*) {
+  WalkZeroRuns(mask, W, H, [&](std::uint16_t* row, const ZeroRun& run, std::uint32_t label, bool, const ZeroRun*) {
     if ((parent[label] & kTouches) != 0) std::fill(row + run.first, row + run.last + 1, key);
     return label;
   });
@@ -343,12 +342,11 @@ void Erode3x3(std::uint16_t* mask, std::int32_t W, std::int32_t H) {
     std::fill(mask, mask + width * height, std::uint16_t{0});
     return;
   }
-  // Rows are eroded in blocks of about 4096 samples, each block as one
-  // range, so that short rows cost no more than long ones; the frame
-  // columns, which the range computes across row ends, are cleared after.
-  // The scratch holds the rows above and of the block as they were; the
-  // row below the block is still untouched in the mask.
-  const std::size_t blockRows = std::max<std::size_t>(1, 4096 / width);
+  // Rows are eroded in blocks, each block as one range; the frame columns,
+  // which the range computes across row ends, are cleared after. The
+  // scratch holds the rows above and of the block as they were; the row
+  // below the block is still untouched in the mask.
+  const std::size_t blockRows = std::max<std::size_t>(1, kBlockSamples / width);
   const auto scratch = std::make_unique_for_overwrite<std::uint16_t[]>((blockRows + 1) * width);
   std::copy(mask, mask + width, scratch.get());
   for (std::size_t y0 = 1; y0 + 1 < height; y0 += blockRows) {
