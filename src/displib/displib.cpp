@@ -82,7 +82,8 @@ void RenderWindowedFloat(const float* samples, TBitmap& bitmap, std::int32_t W, 
   // colours. The indices are taken for rows of about 4096 samples at once,
   // so that short rows get the vector loop too.
   const std::size_t width = static_cast<std::size_t>(W);
-  const std::size_t blockRows = std::max<std::size_t>(1, 4096 / width);
+  constexpr std::size_t kBlock = 4096;
+  const std::size_t blockRows = std::max<std::size_t>(1, kBlock / width);
   std::vector<std::uint8_t> index(blockRows * width);
   for (std::int32_t y0 = 0; y0 < H; y0 += static_cast<std::int32_t>(blockRows)) {
     const std::int32_t rows = std::min(static_cast<std::int32_t>(blockRows), H - y0);
