@@ -165,7 +165,7 @@ void WalkZeroRuns(std::uint16_t* mask, std::int32_t W, std::int32_t H, Visit vis
 
 // Whether v occurs in [first, last), four samples at a time.
 bool HoldsValue(const std::uint16_t* first, const std::uint16_t* last, std::uint16_t v) {
-  const std::uint64_t spread = 0x0001000100010001 * v;
+  const std::uint64_t spread = std::uint64_t{0x0001000100010001} * v;
   for (std::uint64_t four = 0; last - first >= 4; first += 4) {
     std::memcpy(&four, first, sizeof four);
     four ^= spread;
