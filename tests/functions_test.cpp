@@ -238,6 +238,36 @@ TEST(LabelRegions, MatchesTheEagerMergeScanOnRandomMasks) {
   }
 }
 
+TEST(LabelRegions, StressShapesMatchTheEagerMergeScan) {
+  // Tall narrow segments parted by rows of zeros, staircases that join only
+  // through corners, and wide combs whose teeth each start a region that
+  // the bar below merges; with two values, so that touching runs of
+  // different values stay apart.
+  struct Shape {
+    const char* what;
+    std::int32_t W, H;
+    std::uint16_t (*sample)(std::int32_t x, std::int32_t y);
+  };
+  const Shape shapes[] = {
+      {"segments", 4, 3000, [](std::int32_t x, std::int32_t y) { return std::uint16_t(y % 7 != 0 && x == 1 + y / 7 % 2); }},
+      {"staircase", 5, 2000, [](std::int32_t x, std::int32_t y) { return std::uint16_t(x == 1 + y % 3); }},
+      {"comb", 3000, 6, [](std::int32_t x, std::int32_t y) { return std::uint16_t(y == 4 || x % 2 == 1 ? 1 + x / 1000 : 0); }},
+      {"two values side by side", 6, 1500,
+       [](std::int32_t x, std::int32_t y) { return std::uint16_t(x == 0 || x == 5 || y % 5 == 0 ? 0 : 1 + x / 3); }},
+  };
+  for (const Shape& shape : shapes) {
+    Mask mask(static_cast<std::size_t>(shape.W) * shape.H);
+    for (std::int32_t y = 0; y < shape.H; ++y) {
+      for (std::int32_t x = 0; x < shape.W; ++x) mask[y * shape.W + x] = shape.sample(x, y);
+    }
+    Mask fast = mask;
+    Mask eager = mask;
+    const std::int32_t fastCount = LabelRegions(fast.data(), shape.W, shape.H, 1);
+    EXPECT_EQ(fastCount, EagerLabelRegions(eager, shape.W, shape.H, 1)) << shape.what;
+    EXPECT_EQ(fast, eager) << shape.what;
+  }
+}
+
 // Isolated pixels on every odd row and column: one provisional label each.
 Mask IsolatedPixelLattice(std::int32_t side, std::int32_t& count) {
   Mask mask(static_cast<std::size_t>(side) * side, 0);

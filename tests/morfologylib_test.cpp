@@ -112,6 +112,64 @@ TEST(FloodFillFromBorder, MatchesRepeatedPassesOnRandomMasks) {
   }
 }
 
+TEST(FloodFillFromBorder, StripsJoinedBelowShareTheKeyOfAnyOfThem) {
+  // Four strips start apart and join in row 3. The key reaches them only in
+  // row 4, after their upper rows were met, or only through the last strip
+  // in row 1, before the others joined it; either way all of them fill. The
+  // hole on the right stays.
+  struct Case {
+    const char* what;
+    std::vector<std::string> before;
+    std::vector<std::string> after;
+  };
+  const std::vector<Case> cases = {
+      {"key met last",
+       {"############", "#.#.#.#.####", "#.#.#.#.##.#", "#.......##.#", "#######.K###", "############"},
+       {"############", "#K#K#K#K####", "#K#K#K#K##.#", "#KKKKKKK##.#", "#######KK###", "############"}},
+      {"key met first by the last strip",
+       {"#######K####", "#.#.#.#.####", "#.#.#.#.##.#", "#.......##.#", "############"},
+       {"#######K####", "#K#K#K#K####", "#K#K#K#K##.#", "#KKKKKKK##.#", "############"}},
+  };
+  for (const Case& c : cases) {
+    Mask mask = MaskFromRows(c.before);
+    FloodFillFromBorder(mask.data(), 12, static_cast<std::int32_t>(c.before.size()), kKey);
+    EXPECT_EQ(mask, MaskFromRows(c.after)) << c.what;
+  }
+}
+
+// Masks named after what they stress, each with the frame keyed.
+Mask StressMask(const std::string& kind, std::int32_t W, std::int32_t H) {
+  Mask mask(static_cast<std::size_t>(W) * H, 0);
+  for (std::int32_t y = 0; y < H; ++y) {
+    for (std::int32_t x = 0; x < W; ++x) {
+      std::uint16_t& v = mask[static_cast<std::size_t>(y) * W + x];
+      if (kind == "all-one") v = 1;
+      if (kind == "isolated-zero lattice") v = x % 2 == 0 || y % 2 == 0;  // a fresh run per zero
+      if (kind == "diagonal checkerboard") v = (x + y) % 2;  // one component through corners
+      if (kind == "strips joined at the bottom") v = y + 2 < H && x % 2 == 0;
+      if (kind == "staggered isolated zeros") v = !(y % 2 == 1 && x % 4 == 1 + (y / 2 % 2) * 2);
+    }
+  }
+  SetBorderZeros(mask.data(), W, H, kKey);
+  return mask;
+}
+
+TEST(FloodFillFromBorder, StressShapesMatchRepeatedPasses) {
+  const std::vector<std::string> kinds = {"all-zero", "all-one", "isolated-zero lattice", "diagonal checkerboard",
+                                          "strips joined at the bottom", "staggered isolated zeros"};
+  for (const std::string& kind : kinds) {
+    for (const auto& [W, H] : {std::pair{41, 37}, {1, 50}, {50, 1}, {3, 2500}, {4, 2500}, {2500, 4}}) {
+      Mask mask = StressMask(kind, W, H);
+      // Keys inside the inner area too, so that runs look around themselves.
+      if (W > 8 && H > 8) mask[static_cast<std::size_t>(H / 2) * W + W / 2] = kKey;
+      Mask naive = mask;
+      FloodFillFromBorder(mask.data(), W, H, kKey);
+      NaiveFloodFill(naive, W, H, kKey);
+      ASSERT_EQ(mask, naive) << kind << ", " << W << " x " << H;
+    }
+  }
+}
+
 TEST(FloodFillFromBorder, SpiralCorridorFillsToItsEnd) {
   {
     const std::int32_t side = 61;
