@@ -131,7 +131,7 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
       i = static_cast<std::size_t>(FindNonZero(image + i, image + n) - image);
       if (i == n) break;
       if (i - rowStart >= width) {
-        rowStart = i - i % width;
+        rowStart = i - rowStart < 2 * width ? rowStart + width : i - i % width;
         row = image + rowStart;
         std::swap(above, current);
       }
@@ -211,7 +211,7 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
     i = static_cast<std::size_t>(FindNonZero(image + i, image + n) - image);
     if (i == n) break;
     if (i - rowStart >= width) {
-      const std::size_t nextRow = i - i % width;
+      const std::size_t nextRow = i - rowStart < 2 * width ? rowStart + width : i - i % width;
       *out = kSentinel;
       std::swap(aboveRuns, currentRuns);
       if (nextRow != rowStart + width) *aboveRuns = kSentinel;  // a row of zeros between
