@@ -192,6 +192,43 @@ TEST(ScanTextImageSize, MatchesAPlainByteLoopOnRandomTexts) {
   }
 }
 
+// Images of 1 to 40 numbers a line and up to 60 lines, so that lines and
+// numbers of every length cross 64-byte boundaries, with now and then a
+// line one number short or long, a blank line, a NUL, or digits after the
+// last line feed.
+std::string RandomImageText(std::mt19937& random) {
+  static const std::string separators = {' ', ' ', '\t', ',', '-', '\r', 'x', '\x80'};
+  const auto width = static_cast<int>(1 + random() % 40);
+  const auto height = static_cast<int>(1 + random() % 60);
+  std::string text;
+  for (int y = 0; y < height; ++y) {
+    const int numbers = random() % 20 == 0 ? width + static_cast<int>(random() % 3) - 1 : width;
+    for (int x = 0; x < numbers; ++x) {
+      if (x > 0 || random() % 4 == 0) text.append(1 + random() % 3, separators[random() % separators.size()]);
+      text.append(1 + random() % (random() % 8 == 0 ? 70 : 5), static_cast<char>('0' + random() % 10));
+    }
+    if (random() % 3 == 0) text += separators[random() % separators.size()];
+    text += random() % 4 == 0 ? "\r\n" : "\n";
+    if (random() % 100 == 0) text += '\n';
+  }
+  if (random() % 8 == 0) text.insert(random() % (text.size() + 1), 1, '\0');
+  if (random() % 4 == 0) text.append(random() % 100, '7');
+  return text;
+}
+
+TEST(ScanTextImageSize, MatchesAPlainByteLoopOnRandomImages) {
+  for (std::uint32_t seed = 1; seed <= 1500; ++seed) {
+    std::mt19937 random(seed);
+    const std::string text = RandomImageText(random);
+    const std::vector<char> bytes(text.begin(), text.end());
+    ScanCase got{text, false, -1, -1};
+    got.result = ScanTextImageSize(std::span(bytes), got.width, got.height);
+    const ScanCase want = PlainScan(text);
+    ASSERT_EQ(std::tie(got.result, got.width, got.height), std::tie(want.result, want.width, want.height))
+        << "seed " << seed;
+  }
+}
+
 TEST(ReadTextImage, MatchesAPlainByteLoopOnRandomTexts) {
   test::ScratchDir dir;
   for (std::uint32_t seed = 1; seed <= 2000; ++seed) {
