@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 #include <vector>
 
+#include "buffers/buffers.h"
 #include "test_support.h"
 
 namespace {
@@ -258,25 +261,33 @@ TEST(ReadTextImage, MatchesAPlainByteLoopOnRandomTexts) {
 // take 2 and 4 GiB of memory, so the suite takes the huge-input lock.
 TEST(ScanTextImageSizeHugeInput, CountsPast2To31Minus1Throw) {
   const std::size_t most = static_cast<std::size_t>(kMaxTextImageSide);
+  // Texts of a repeated pattern, made by doubling copies into buffers that
+  // need no clearing: gigabytes are made in a second or two.
+  const auto repeated = [](const std::string& pattern, std::size_t size) {
+    Buffer<char> text = ObtainBuffer<char>(size);
+    std::memcpy(text.get(), pattern.data(), std::min(size, pattern.size()));
+    for (std::size_t done = pattern.size(); done < size; done *= 2) {
+      std::memcpy(text.get() + done, text.get(), std::min(done, size - done));
+    }
+    return text;
+  };
   std::int32_t width = -1, height = -1;
   {
-    std::vector<char> blankLines(most, '\n');  // 2^31 - 1 blank lines: a 0 x (2^31 - 1) image
-    EXPECT_TRUE(ScanTextImageSize(std::span(blankLines), width, height));
+    const Buffer<char> blankLines = repeated("\n", most + 1);
+    // 2^31 - 1 blank lines: a 0 x (2^31 - 1) image.
+    EXPECT_TRUE(ScanTextImageSize(std::span(blankLines.get(), most), width, height));
     EXPECT_EQ(std::pair(width, height), std::pair(0, 2147483647));
-    blankLines.push_back('\n');
-    EXPECT_THROW(ScanTextImageSize(std::span(blankLines), width, height), std::runtime_error);
+    EXPECT_THROW(ScanTextImageSize(std::span(blankLines.get(), most + 1), width, height), std::runtime_error);
     EXPECT_EQ(std::pair(width, height), std::pair(0, 0));
   }
   {
-    std::vector<char> longLine(2 * (most + 1));  // "1 " 2^31 times, the last space a line feed
-    for (std::size_t i = 0; i < longLine.size(); i += 2) {
-      longLine[i] = '1';
-      longLine[i + 1] = ' ';
-    }
-    longLine.back() = '\n';
-    EXPECT_THROW(ScanTextImageSize(std::span(longLine), width, height), std::runtime_error);
-    longLine[longLine.size() - 2] = ' ';  // one number fewer
-    EXPECT_TRUE(ScanTextImageSize(std::span(longLine), width, height));
+    // "1 " 2^31 times, the last space a line feed.
+    const std::size_t size = 2 * (most + 1);
+    const Buffer<char> longLine = repeated("1 ", size);
+    longLine[size - 1] = '\n';
+    EXPECT_THROW(ScanTextImageSize(std::span(longLine.get(), size), width, height), std::runtime_error);
+    longLine[size - 2] = ' ';  // one number fewer
+    EXPECT_TRUE(ScanTextImageSize(std::span(longLine.get(), size), width, height));
     EXPECT_EQ(std::pair(width, height), std::pair(2147483647, 1));
   }
 }
