@@ -6,6 +6,10 @@ edgeseg and the floor alternately, so both see the same machine state. Prints
 per image the median wall time of each, their ratio, megapixels per second and
 edgeseg's peak resident memory in bytes per pixel (whole, and beyond the
 input file's size). Images are generated once into BUILD/bench-images.
+With --large, photographs of 16384 and 24576 pixels square (1.2 and 2.7 GB
+of text) follow; they need about 14 GB of free disk, which is checked first.
+Every run's output files are removed before the next run, so that no more
+than one run's outputs take disk or page cache at a time.
 
 With --gallery, times the shape gallery instead: pictures of --side squared
 pixels whose shapes stress the steps differently, each in rounds alternated
@@ -28,7 +32,15 @@ IMAGES = [
     ("comb2048", "comb", 2048),
     ("lattice2048", "lattice", 2048),
 ]
+LARGE_IMAGES = [
+    ("photo16384", "photo", 16384),
+    ("photo24576", "photo", 24576),
+]
 SUFFIXES = ["", "_In.bmp", "_Reg.bmp", "_Grad.bmp"]
+# Bytes per pixel on disk: the text of a photograph, and one run's outputs
+# (labels of about 2 bytes, three pictures of 4).
+TEXT_BYTES_PER_PIXEL = 4.6
+OUTPUT_BYTES_PER_PIXEL = 14.1
 # Name, generator kind, and the shape as (width, height) for side**2 pixels.
 GALLERY = [
     ("noise", "noise", lambda s: (s, s)),
@@ -134,6 +146,8 @@ def main():
                         help="with --gallery: every picture has side**2 pixels (default 4096)")
     parser.add_argument("--base", help="with --gallery: a second edgeseg timed in the same rounds, "
                         "for example the build before a change")
+    parser.add_argument("--large", action="store_true",
+                        help="add photographs of 16384 and 24576 pixels square (about 14 GB of disk)")
     args = parser.parse_args()
     if args.runs < 1:
         parser.error("--runs must be at least 1")
@@ -153,8 +167,18 @@ def main():
         gallery(args, tools, generator, launcher, images_dir, out_dir)
         return
 
-    selected = [i for i in IMAGES if not args.images or i[0] in args.images]
-    header = f"{'image':<12} {'MB':>6} {'edgeseg s':>10} {'floor s':>8} {'ratio':>6} {'MP/s':>7} {'RSS B/px':>9} {'-file':>6} {'regions':>8}"
+    candidates = IMAGES + (LARGE_IMAGES if args.large else [])
+    selected = [i for i in candidates if not args.images or i[0] in args.images]
+    needed = sum(TEXT_BYTES_PER_PIXEL * side * side for name, _, side in selected
+                 if not os.path.exists(os.path.join(images_dir, name + ".txt")))
+    needed += max(OUTPUT_BYTES_PER_PIXEL * side * side for _, _, side in selected)
+    usage = os.statvfs(images_dir)
+    free = usage.f_bavail * usage.f_frsize
+    if needed > free:
+        sys.exit(f"these images need about {needed / 1e9:.0f} GB of free disk in {images_dir}; "
+                 f"{free / 1e9:.0f} GB are free")
+    header = (f"{'image':<12} {'MB':>6} {'edgeseg s':>10} {'floor s':>8} {'ratio':>6} {'MP/s':>7} "
+              f"{'RSS B/px':>9} {'-file':>6} {'regions':>8}  spread: edgeseg / floor")
     print(header)
     for name, kind, side in selected:
         image = os.path.join(images_dir, name + ".txt")
@@ -169,22 +193,25 @@ def main():
         timed(launcher, [tool, image, tool_base])
         sizes = [str(os.path.getsize(tool_base + s)) for s in SUFFIXES]
         regions = largest_label(tool_base)
+        remove_outputs(tool_base)
         timed(launcher, [floor, image, floor_base] + sizes)
+        remove_outputs(floor_base)
 
         tool_times, floor_times, peaks = [], [], []
         for _ in range(args.runs):
             wall, peak = timed(launcher, [tool, image, tool_base])
+            remove_outputs(tool_base)
             tool_times.append(wall)
             peaks.append(peak)
             floor_times.append(timed(launcher, [floor, image, floor_base] + sizes)[0])
+            remove_outputs(floor_base)
         tool_median = statistics.median(tool_times)
         floor_median = statistics.median(floor_times)
         peak = max(peaks)
+        spread = f"{min(tool_times):.3f}-{max(tool_times):.3f} / {min(floor_times):.3f}-{max(floor_times):.3f}"
         print(f"{name:<12} {file_bytes / 1e6:6.1f} {tool_median:10.3f} {floor_median:8.3f} "
               f"{tool_median / floor_median:6.2f} {pixels / 1e6 / tool_median:7.1f} "
-              f"{peak / pixels:9.1f} {(peak - file_bytes) / pixels:6.1f} {regions:8d}", flush=True)
-        for base in (tool_base, floor_base):
-            remove_outputs(base)
+              f"{peak / pixels:9.1f} {(peak - file_bytes) / pixels:6.1f} {regions:8d}  {spread}", flush=True)
 
 
 if __name__ == "__main__":

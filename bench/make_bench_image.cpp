@@ -30,16 +30,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s KIND SIDE FILE | KIND WIDTH HEIGHT FILE\n", argv[0]);
     return 2;
   }
-  // 2^28 pixels make a text of about 1.3 GB, short of the tool's 2 GiB.
-  constexpr long kMaxPixels = 1L << 28;
+  // As many pixels as the tool takes: 2^31 - 1 (a text of about 10 GB).
+  constexpr long kMaxPixels = 2147483647L;
   const long width = ParseSize(argv[2], kMaxPixels);
   const long height = argc == 5 ? ParseSize(argv[3], kMaxPixels) : width;
   if (width == 0 || height == 0 || width > kMaxPixels / height) {
-    std::fprintf(stderr, "sizes must be positive, with at most 2^28 pixels\n");
+    std::fprintf(stderr, "sizes must be positive, with at most 2^31 - 1 pixels\n");
     return 2;
   }
-  if (argc == 4 && (width < 64 || width > 16384)) {
-    std::fprintf(stderr, "SIDE must be 64..16384\n");
+  if (argc == 4 && (width < 64 || width > 32768)) {
+    std::fprintf(stderr, "SIDE must be 64..32768\n");
     return 2;
   }
   const char* const name = argv[argc - 1];
