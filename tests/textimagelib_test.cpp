@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "buffers/buffers.h"
+#include "textimagelib/blockbits.h"
 #include "test_support.h"
 
 namespace {
@@ -254,6 +255,29 @@ TEST(ReadTextImage, MatchesAPlainByteLoopOnRandomTexts) {
       ASSERT_EQ(got, want) << (fromFile ? "file" : "bytes") << ", seed " << seed;
     }
   }
+}
+
+// Blocks of every byte value at every place, digits and line feeds on both
+// sides of each other and of the 16-byte lanes.
+TEST(BlockBits, PlainAndSse2FormsAgree) {
+  if (!EDGESEG_HAS_SSE2) GTEST_SKIP() << "no SSE2 form in this build";
+  std::mt19937 random(7);
+  const std::string likely = "0123456789\n\n /:\x80\xff\0";
+  for (int round = 0; round < 20000; ++round) {
+    char block[64];
+    for (int i = 0; i < 64; ++i) {
+      block[i] = round < 256 ? static_cast<char>((round + i) & 0xFF)
+                             : random() % 2 ? likely[random() % likely.size()] : static_cast<char>(random());
+    }
+#if EDGESEG_HAS_SSE2
+    ASSERT_EQ(DigitBitsSse2(block), DigitBitsPlain(block)) << "round " << round;
+    ASSERT_EQ(LineFeedBitsSse2(block), LineFeedBitsPlain(block)) << "round " << round;
+#endif
+  }
+  char digits[64];
+  std::memset(digits, '5', sizeof digits);
+  EXPECT_EQ(DigitBitsPlain(digits), ~std::uint64_t{0});
+  EXPECT_EQ(LineFeedBitsPlain(digits), 0u);
 }
 
 // Width and height are signed 32-bit: one more line, or one more number on

@@ -5,11 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "fileio/fileio.h"
+#include "textimagelib/blockbits.h"
 
 namespace {
 
@@ -46,33 +43,25 @@ int DigitRunLength(std::uint64_t v) {
   return flags == 0 ? 8 : std::countr_zero(flags) / 8;
 }
 
+// Two weights in one multiplier: the low one for the pair in the low word,
+// the high one for the pair in the high word, so that the upper word of the
+// product holds low pair * high weight + high pair * low weight.
+constexpr std::uint64_t WeightPair(std::uint64_t high, std::uint64_t low) { return high << 32 | low; }
+// Pairs 0 (the most significant) and 2 lie in bytes 0 and 4: 10^6 and 10^2.
+constexpr std::uint64_t kWeightsOfPairs0And2 = WeightPair(1000000, 100);
+// Pairs 1 and 3, shifted down from bytes 2 and 6: 10^4 and 1.
+constexpr std::uint64_t kWeightsOfPairs1And3 = WeightPair(10000, 1);
+
 // The value of the first `length` (1 to 7) bytes of v, all digits: they move
-// to the top, zero bytes (the digit 0) fill in below, and three multiplies
-// combine the eight digits pairwise.
+// to the top, zero bytes (the digit 0) fill in below, each even byte then
+// takes the two-digit pair it starts, and two multiplies weigh the four
+// pairs.
 std::uint32_t DigitRunValue(std::uint64_t v, int length) {
   v = (v << (8 * (8 - length))) & 0x0F0F0F0F0F0F0F0F;
   v = (v * 10) + (v >> 8);
-  v = (((v & 0x000000FF000000FF) * 0x000F424000000064) + (((v >> 16) & 0x000000FF000000FF) * 0x0000271000000001)) >> 32;
+  constexpr std::uint64_t kBytes0And4 = 0x000000FF000000FF;
+  v = (((v & kBytes0And4) * kWeightsOfPairs0And2) + (((v >> 16) & kBytes0And4) * kWeightsOfPairs1And3)) >> 32;
   return static_cast<std::uint32_t>(v);
-}
-
-// Bit i is set when byte i of the 64 bytes at p is a digit.
-std::uint64_t DigitBits(const char* p) {
-#if defined(__SSE2__)
-  std::uint64_t bits = 0;
-  for (int i = 0; i < 4; ++i) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-    // Subtracting '0' + 128 (wrapping) takes exactly the digits to -128..-119.
-    const __m128i moved = _mm_sub_epi8(bytes, _mm_set1_epi8(static_cast<char>('0' + 128)));
-    const __m128i digit = _mm_cmplt_epi8(moved, _mm_set1_epi8(static_cast<char>(-128 + 10)));
-    bits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(digit))} << (16 * i);
-  }
-  return bits;
-#else
-  std::uint64_t bits = 0;
-  for (int i = 0; i < 64; ++i) bits |= std::uint64_t{IsDigit(p[i])} << i;
-  return bits;
-#endif
 }
 
 // The same for the last, shorter block of the data: bytes past its end
@@ -81,23 +70,6 @@ std::uint64_t DigitBitsOfTail(const char* p, std::size_t size) {
   char block[64] = {};
   std::memcpy(block, p, size);
   return DigitBits(block);
-}
-
-// Bit i is set when byte i of the 64 bytes at p is a line feed.
-std::uint64_t LineFeedBits(const char* p) {
-#if defined(__SSE2__)
-  std::uint64_t bits = 0;
-  for (int i = 0; i < 4; ++i) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-    const __m128i feed = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'));
-    bits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(feed))} << (16 * i);
-  }
-  return bits;
-#else
-  std::uint64_t bits = 0;
-  for (int i = 0; i < 64; ++i) bits |= std::uint64_t{p[i] == '\n'} << i;
-  return bits;
-#endif
 }
 
 // The number of set bits, without a library call on machines whose base
