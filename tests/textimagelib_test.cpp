@@ -257,6 +257,40 @@ TEST(ReadTextImage, MatchesAPlainByteLoopOnRandomTexts) {
   }
 }
 
+// Long texts, so that reading spends most of its numbers in whole blocks
+// far from the end, with runs of digits that cross blocks and end the data.
+TEST(ReadTextImage, MatchesAPlainByteLoopOnLongTexts) {
+  for (std::uint32_t seed = 1; seed <= 300; ++seed) {
+    std::mt19937 random(seed);
+    std::string text;
+    while (text.size() < 200 + random() % 4000) text += RandomText(random);
+    const auto n = static_cast<std::int32_t>(random() % 1200);
+    const std::vector<char> bytes(text.begin(), text.end());
+    std::vector<std::uint16_t> image(static_cast<std::size_t>(n), 0xBEEF);
+    std::string got;
+    try {
+      const bool stored = ReadTextImage(std::span(bytes), image.data(), n, 1);
+      got = (stored ? "true" : "false") + testing::PrintToString(image);
+    } catch (const std::runtime_error&) {
+      got = "throws";
+    }
+    ASSERT_EQ(got, PlainRead(text, static_cast<std::size_t>(n))) << "seed " << seed;
+  }
+  // A run of zeros long enough to be read digit by digit, to the end of the
+  // data, while many numbers are still wanted: the data ends in a number,
+  // so reading stops quietly; one separator more and the next value is
+  // missing.
+  std::string ones;
+  for (int i = 0; i < 100; ++i) ones += "1 ";
+  std::vector<std::uint16_t> image(200, 0xBEEF);
+  const std::string endsInZeros = ones + std::string(200, '0');
+  EXPECT_FALSE(ReadTextImage(std::span(endsInZeros), image.data(), 200, 1));
+  EXPECT_EQ(image[100], 0);
+  EXPECT_EQ(image[101], 0xBEEF);
+  const std::string thenASpace = endsInZeros + " ";
+  EXPECT_THROW(ReadTextImage(std::span(thenASpace), image.data(), 200, 1), std::runtime_error);
+}
+
 // Blocks of every byte value at every place, digits and line feeds on both
 // sides of each other and of the 16-byte lanes.
 TEST(BlockBits, PlainAndSse2FormsAgree) {

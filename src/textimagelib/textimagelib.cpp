@@ -176,7 +176,36 @@ bool ReadTextImage(std::span<const char> text, std::uint16_t* image, std::int32_
   bool endsInNumber = false;  // the last number read ends the data
   std::uint64_t digitBefore = 0;  // 1 when the byte before the block is a digit
   std::int64_t k = 0;
-  for (const char* block = data; k < n && block < end; block += 64) {
+  const char* block = data;
+  if constexpr (std::endian::native == std::endian::little) {
+    // While each block has eight bytes after it and at least 64 numbers are
+    // still wanted, every number shorter than eight digits is read from one
+    // word, and neither the count nor the end of the data needs a test per
+    // number. A longer one, or one that goes on past the block, is read
+    // digit by digit and may end the data.
+    while (end - block >= 72 && n - k >= 64) {
+      const std::uint64_t digits = DigitBits(block);
+      std::uint64_t starts = digits & ~((digits << 1) | digitBefore);
+      digitBefore = digits >> 63;
+      for (; starts != 0; starts &= starts - 1) {
+        const int offset = std::countr_zero(starts);
+        const char* pos = block + offset;
+        // The run's length when it ends in the block, else 64 or more: the
+        // shift brings in zeros, which read as digits.
+        const int length = std::countr_zero(~digits >> offset);
+        std::uint32_t value = 0;
+        if (length < 8) {
+          value = DigitRunValue(LoadEight(pos), length);
+        } else {
+          value = ParseDigitRun(pos, end);
+          endsInNumber = pos == end;
+        }
+        image[k++] = static_cast<std::uint16_t>(std::min<std::uint32_t>(value, 65535));
+      }
+      block += 64;
+    }
+  }
+  for (; k < n && block < end; block += 64) {
     const auto left = static_cast<std::size_t>(end - block);
     const std::uint64_t digits = left >= 64 ? DigitBits(block) : DigitBitsOfTail(block, left);
     std::uint64_t starts = digits & ~((digits << 1) | digitBefore);
