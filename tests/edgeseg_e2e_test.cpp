@@ -123,7 +123,10 @@ TEST(Edgeseg, FailuresPrintOneMessageAndWriteNothing) {
       {"no line feed", "1 2 3 4", {"@", "$/out"}, 255, "Wrong input file format"},
       {"differing lines", "1 2 3\n4 5\n", {"@", "$/out"}, 255, "Wrong input file format"},
       {"only blank lines", "\n\n\n", {"@", "$/out"}, 255, "Wrong input file format"},
+#if !defined(_WIN32)
+      // Windows names no device by a path of its file system.
       {"device", image, {"/dev/null", "$/out"}, 255, "Wrong input file format"},
+#endif
       {"three columns", ImageText(3, 9, [](int x, int) { return x; }), {"@", "$/out"}, 254, "Execution error"},
       {"three rows", ImageText(9, 3, [](int x, int) { return x; }), {"@", "$/out"}, 254, "Execution error"},
       {"value past 2^31 - 1", "1 2 3 4\n5 6 7 8\n9 10 11 12\n13 14 15 2147483648\n", {"@", "$/out"}, 254,
@@ -192,6 +195,9 @@ TEST(Edgeseg, AnOutputThatCannotBeCreatedEndsTheRunAndKeepsEarlierFiles) {
 // with its message and status, and every file it leaves is complete.
 
 TEST(Edgeseg, InputSizeThatWrapsIn32BitsIsStillRefused) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "the Windows build reads inputs of any length whole";
+#endif
   // 4 GiB + 8 bytes would read as an 8-byte file if the length were cut to
   // 32 bits; it must be refused before anything is read.
   test::ScratchDir dir;

@@ -25,6 +25,9 @@ TEST(ReadWholeFile, ReadsExactlyTheReportedLength) {
 }
 
 TEST(ReadWholeFile, RefusesFilesOf2GiBOrMoreWithoutReadingThem) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "the Windows build reads files of any length whole";
+#endif
   test::ScratchDir dir;
   const std::string name = dir / "huge";
   test::WriteFile(name, "");

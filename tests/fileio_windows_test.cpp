@@ -1,0 +1,105 @@
+// What the Windows file access does that only Windows can pose: openers
+// that share nothing, file attributes, devices by their reserved names.
+
+#include <gtest/gtest.h>
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+
+#include "fileio/fileio.h"
+#include "test_support.h"
+
+namespace {
+
+std::span<const std::byte> Bytes(const std::string& s) { return std::as_bytes(std::span(s)); }
+
+// Holds a file open, sharing everything, as another program might.
+class HeldOpen {
+ public:
+  explicit HeldOpen(const std::string& name)
+      : handle_(::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+  ~HeldOpen() { ::CloseHandle(handle_); }
+  HeldOpen(const HeldOpen&) = delete;
+  HeldOpen& operator=(const HeldOpen&) = delete;
+  bool ok() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+};
+
+// The reader and the writer share a file with nobody, so a file that any
+// other opener holds can be neither read nor replaced; once it is let go,
+// both work.
+TEST(WindowsFileAccess, AFileHeldByAnotherOpenerIsNeitherReadNorReplaced) {
+  test::ScratchDir dir;
+  const std::string name = dir / "f";
+  test::WriteFile(name, "1 2\n");
+  {
+    const HeldOpen other(name);
+    ASSERT_TRUE(other.ok());
+    EXPECT_THROW(ReadWholeFile(name), std::runtime_error);
+    EXPECT_THROW(WriteWholeFile(name, {Bytes("x")}), std::runtime_error);
+  }
+  EXPECT_EQ(test::ReadFile(name), "1 2\n");
+  WriteWholeFile(name, {Bytes("3 4\n")});
+  const FileBytes bytes = ReadWholeFile(name);
+  EXPECT_EQ(std::string(bytes.data.get(), bytes.size), "3 4\n");
+}
+
+// Creating a file anew over a hidden or system one fails on Windows; the
+// writer replaces such a file like any other.
+TEST(WindowsFileAccess, HiddenAndSystemFilesAreReplaced) {
+  test::ScratchDir dir;
+  const std::pair<const char*, DWORD> cases[] = {{"hidden", FILE_ATTRIBUTE_HIDDEN}, {"system", FILE_ATTRIBUTE_SYSTEM}};
+  for (const auto& [what, attribute] : cases) {
+    const std::string name = dir / what;
+    test::WriteFile(name, std::string(100, 'x'));
+    ASSERT_TRUE(::SetFileAttributesA(name.c_str(), attribute)) << what;
+    WriteWholeFile(name, {Bytes("ab"), Bytes("c")});
+    EXPECT_EQ(test::ReadFile(name), "abc") << what;
+  }
+}
+
+// NUL is a device in every folder: it exists, reads as empty and takes any
+// write, as /dev/null does on POSIX systems.
+TEST(WindowsFileAccess, TheNulDeviceReadsAsEmptyAndTakesWrites) {
+  EXPECT_TRUE(IsExistingFile("NUL"));
+  EXPECT_EQ(ReadWholeFile("NUL").size, 0u);
+  EXPECT_NO_THROW(WriteWholeFile("NUL", {Bytes("abc")}));
+}
+
+// A length past 2 GiB fits no signed 32-bit count and takes several
+// transfers: the read goes piece by piece and ends exactly at the file's
+// last byte. (Even a hole costs the kernel seconds a GiB to read, and the
+// test as much memory, so the file is no larger.)
+TEST(WindowsFileAccess, FilesPast2GiBAreReadWhole) {
+  test::ScratchDir dir;
+  const std::string name = dir / "huge";
+  const std::uintmax_t length = (std::uintmax_t{1} << 31) + 3;
+  test::WriteFile(name, "1 2");
+  std::filesystem::resize_file(name, length);  // sparse
+  {
+    std::fstream tail(name, std::ios::binary | std::ios::in | std::ios::out);
+    tail.seekp(static_cast<std::streamoff>(length - 3));
+    tail << "end";
+  }
+  const FileBytes bytes = ReadWholeFile(name);
+  ASSERT_EQ(bytes.size, length);
+  EXPECT_EQ(std::string(bytes.data.get(), 3), "1 2");
+  EXPECT_EQ(std::string(bytes.data.get() + (length >> 1), 3), std::string(3, '\0'));
+  EXPECT_EQ(std::string(bytes.data.get() + length - 3, 3), "end");
+}
+
+}  // namespace
