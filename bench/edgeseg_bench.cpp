@@ -70,12 +70,14 @@ struct Run {
     r.gradient.resize(static_cast<std::size_t>(r.W1) * r.H1);
     r.cellMask.assign(r.gradient.size(), 0);
     r.pixelMask.assign(r.image.size(), 0);
-    r.chain.W = r.W;
-    r.chain.H = r.H;
-    r.chain.input = r.image.data();
-    r.chain.gradient = r.gradient.data();
-    r.chain.cellMask = r.cellMask.data();
-    r.chain.pixelMask = r.pixelMask.data();
+    r.chain = {.W = r.W,
+               .H = r.H,
+               .input = r.image.data(),
+               .gradient = r.gradient.data(),
+               .cellMask = r.cellMask.data(),
+               .pixelMask = r.pixelMask.data(),
+               .stats = {},
+               .threshold = 0};
     for (const AnalysisStep& step : kAnalysisSteps) {
       r.before.push_back(r.chain);
       const Mask* written = r.MaskOf(step);

@@ -83,13 +83,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint16_t> pixelMask(n, 0);
   std::vector<std::uint16_t> eroded;  // the mask that the labelling is given
 
-  AnalysisBuffers chain;
-  chain.W = W;
-  chain.H = H;
-  chain.input = image.data();
-  chain.gradient = gradient.data();
-  chain.cellMask = cellMask.data();
-  chain.pixelMask = pixelMask.data();
+  AnalysisBuffers chain{.W = W,
+                        .H = H,
+                        .input = image.data(),
+                        .gradient = gradient.data(),
+                        .cellMask = cellMask.data(),
+                        .pixelMask = pixelMask.data(),
+                        .stats = {},
+                        .threshold = 0};
   const auto check = [&](const AnalysisStep& step, AnalysisBuffers& b) {
     switch (step.id) {
       case AnalysisStepId::kGradient:
@@ -121,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   };
   try {
-    RunAnalysis(chain, check);
+    RunAnalysis(chain, {}, check);
   } catch (const std::runtime_error&) {
     FUZZ_CHECK(W1 < 3 || H1 < 3);  // no inner samples: the run ends at the statistics
   }

@@ -75,6 +75,12 @@ TEST(MakeBmpHeader, RefusesFilesPast4GiB) {
   EXPECT_THROW(MakeBmpHeader(1, 1073741811), std::runtime_error);
   EXPECT_THROW(MakeBmpHeader(65536, 65536), std::runtime_error);
   EXPECT_THROW(MakeBmpHeader(2147483647, 2147483647), std::runtime_error);
+  // The same bound, asked before any bitmap is sized.
+  EXPECT_TRUE(FitsBmpFile(1, 1073741810));
+  EXPECT_TRUE(FitsBmpFile(32767, 32768));
+  EXPECT_FALSE(FitsBmpFile(1, 1073741811));
+  EXPECT_FALSE(FitsBmpFile(32768, 32768));
+  EXPECT_FALSE(FitsBmpFile(46340, 46340));
 }
 
 TEST(TBitmap, ResizingKeepsTheTopLeftAndFillsWhite) {

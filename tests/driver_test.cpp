@@ -1,8 +1,14 @@
 #include "driver/driver.h"
+#include "driver/progress.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <string>
+#include <string_view>
+#include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -33,6 +39,67 @@ TEST(SelectGradientThreshold, FirstBinFromThePeakBelowBinZero) {
   for (const ThresholdCase& c : cases) {
     EXPECT_EQ(SelectGradientThreshold(StatsWith(c.counts, c.peakBin)), c.threshold) << c.what;
   }
+}
+
+TEST(CheckImageSize, AcceptsUpTo2To31Minus1PixelsInAnyShape) {
+  const std::vector<std::pair<std::int32_t, std::int32_t>> accepted = {
+      {4, 4}, {46340, 46340}, {2147483647, 1}, {1, 2147483647}, {65535, 32768}};
+  for (const auto& [W, H] : accepted) EXPECT_NO_THROW(CheckImageSize(W, H)) << W << " x " << H;
+  // 65536 x 65536 wraps to 0 in 32 bits; 46341^2 and 65536 x 32768 pass 2^31 - 1 by little.
+  const std::vector<std::pair<std::int32_t, std::int32_t>> refused = {
+      {46341, 46341}, {65536, 32768}, {65536, 65536}, {2147483647, 2}, {2147483647, 2147483647}};
+  for (const auto& [W, H] : refused) EXPECT_THROW(CheckImageSize(W, H), std::runtime_error) << W << " x " << H;
+}
+
+// A clock the test sets, and a stream the test reads.
+struct FakeTerminal {
+  double now = 0;
+  std::string written;
+  ProgressLine Line() {
+    return ProgressLine([this] { return now; }, [this](std::string_view text) { written += text; });
+  }
+};
+
+TEST(ProgressLine, DrawsAfterASecondInOneWidthAndErasesWhatItDrew) {
+  const std::string blank = "\r" + std::string(29, ' ') + "\r";
+  FakeTerminal terminal;
+  {
+    ProgressLine line = terminal.Line();
+    terminal.now = 0.9;
+    line.Show(RunStage::kReading, 1, 3);
+    line.Erase();
+    EXPECT_EQ(terminal.written, "") << "nothing within the first second";
+    terminal.now = 1.5;
+    line.Show(RunStage::kReading, 1, 3);
+    EXPECT_EQ(terminal.written, "\redgeseg: reading 7%" + std::string(10, ' '));
+    terminal.written.clear();
+    line.Show(RunStage::kReading, 1, 3);
+    EXPECT_EQ(terminal.written, "") << "the same line is not drawn twice";
+    line.Show(RunStage::kWritingPictures, 2, 3);
+    line.Erase();
+    line.Erase();
+    line.Show(RunStage::kClosing);
+    EXPECT_EQ(terminal.written, "\redgeseg: writing pictures 87%" + blank + "\redgeseg: closing 34%" + std::string(9, ' '));
+    terminal.written.clear();
+  }
+  EXPECT_EQ(terminal.written, blank) << "erased when it goes";
+
+  ProgressLine silent([] { return 5.0; }, {});
+  silent.Show(RunStage::kLabelling);  // no sink: nothing to write to, no crash
+}
+
+TEST(RunPercent, RisesThroughEveryStageAndStaysBelow100) {
+  int previous = -1;
+  for (const RunStage stage : {RunStage::kReading, RunStage::kGradient, RunStage::kClosing, RunStage::kLabelling,
+                               RunStage::kWritingLabels, RunStage::kWritingPictures}) {
+    for (int done = 0; done < 8; ++done) {
+      const int percent = RunPercent(stage, done, 8);
+      EXPECT_GE(percent, previous);
+      EXPECT_LE(percent, 99);
+      previous = percent;
+    }
+  }
+  EXPECT_EQ(RunPercent(RunStage::kReading, 0, 1), 0);
 }
 
 }  // namespace

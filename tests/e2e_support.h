@@ -273,4 +273,10 @@ inline void ExpectOutputsBefore(const std::filesystem::path& good, const std::fi
   }
 }
 
+// After a run into the directory out that succeeded: the same four files,
+// byte for byte, as the good run's in the directory good.
+inline void ExpectSameOutputs(const std::filesystem::path& good, const std::filesystem::path& out) {
+  ExpectOutputsBefore(good, out, "");
+}
+
 }  // namespace test

@@ -29,19 +29,13 @@ using test::Outcome;
 using test::RunTool;
 using test::TwoBlocks;
 
-TEST(Edgeseg, NamedPipeAndHugeFileEndWithoutReading) {
+TEST(Edgeseg, NamedPipeEndsWithoutReading) {
   test::ScratchDir dir;
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-  Outcome run = RunTool(dir, {dir / "fifo", dir / "out"});
+  const Outcome run = RunTool(dir, {dir / "fifo", dir / "out"});
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.out, "Wrong input file format");
-
-  test::WriteFile(dir / "huge", "1 2 3 4\n");
-  fs::resize_file(dir / "huge", std::uintmax_t{1} << 31);  // sparse: never read
-  run = RunTool(dir, {dir / "huge", dir / "out"});
-  EXPECT_EQ(run.status, 254);
-  EXPECT_EQ(run.out, "Execution error");
-  EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"fifo", "huge"}));
+  EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"fifo"}));
 }
 
 TEST(Edgeseg, FailedWritesAreNeverSuccess) {

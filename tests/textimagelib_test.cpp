@@ -216,4 +216,32 @@ TEST(ReadTextImage, MatchesAPlainByteLoopOnRandomTexts) {
   }
 }
 
+// Width and height are signed 32-bit: one more line, or one more number on
+// a line, than 2^31 - 1 is an error rather than a size that wraps. The texts
+// take 2 and 4 GiB of memory, so the suite takes the huge-input lock.
+TEST(ScanTextImageSizeHugeInput, CountsPast2To31Minus1Throw) {
+  const std::size_t most = static_cast<std::size_t>(kMaxTextImageSide);
+  std::int32_t width = -1, height = -1;
+  {
+    std::vector<char> blankLines(most, '\n');  // 2^31 - 1 blank lines: a 0 x (2^31 - 1) image
+    EXPECT_TRUE(ScanTextImageSize(std::span(blankLines), width, height));
+    EXPECT_EQ(std::pair(width, height), std::pair(0, 2147483647));
+    blankLines.push_back('\n');
+    EXPECT_THROW(ScanTextImageSize(std::span(blankLines), width, height), std::runtime_error);
+    EXPECT_EQ(std::pair(width, height), std::pair(0, 0));
+  }
+  {
+    std::vector<char> longLine(2 * (most + 1));  // "1 " 2^31 times, the last space a line feed
+    for (std::size_t i = 0; i < longLine.size(); i += 2) {
+      longLine[i] = '1';
+      longLine[i + 1] = ' ';
+    }
+    longLine.back() = '\n';
+    EXPECT_THROW(ScanTextImageSize(std::span(longLine), width, height), std::runtime_error);
+    longLine[longLine.size() - 2] = ' ';  // one number fewer
+    EXPECT_TRUE(ScanTextImageSize(std::span(longLine), width, height));
+    EXPECT_EQ(std::pair(width, height), std::pair(2147483647, 1));
+  }
+}
+
 }  // namespace

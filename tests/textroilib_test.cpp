@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
 #include <vector>
 
 #include "test_support.h"
@@ -43,6 +45,35 @@ TEST(WriteTextImage, TheReaderReadsWhatItWrites) {
   std::vector<std::uint16_t> back(image.size());
   EXPECT_TRUE(ReadTextImage(dir / "labels", back.data(), width, height));
   EXPECT_EQ(back, image);
+}
+
+// The text a plain loop makes: std::to_string of each sample, a space
+// between samples and a line feed after each row.
+std::string PlainText(const std::vector<std::uint16_t>& image, std::int32_t W, std::int32_t H) {
+  std::string text;
+  for (std::int32_t y = 0; y < H; ++y) {
+    for (std::int32_t x = 0; x < W; ++x) text += std::to_string(image[y * W + x]) + (x + 1 < W ? " " : "\n");
+  }
+  return text;
+}
+
+// Runs of zeros of every length around the eight written at once, across
+// row ends, and values at every digit-count boundary.
+TEST(WriteTextImage, MatchesAPlainLoopOnRandomLabelImages) {
+  static const std::uint16_t kValues[] = {1, 9, 10, 42, 99, 100, 999, 1000, 4095, 9999, 10000, 65535};
+  test::ScratchDir dir;
+  for (std::uint32_t seed = 1; seed <= 300; ++seed) {
+    std::mt19937 random(seed);
+    const auto W = static_cast<std::int32_t>(1 + random() % 40);
+    const auto H = static_cast<std::int32_t>(1 + random() % 6);
+    std::vector<std::uint16_t> image(static_cast<std::size_t>(W) * H, 0);
+    for (std::size_t i = 0; i < image.size();) {
+      i += random() % 20;  // a run of zeros
+      if (i < image.size()) image[i++] = kValues[random() % std::size(kValues)];
+    }
+    WriteTextImage(dir / "labels", image.data(), W, H);
+    ASSERT_EQ(test::ReadFile(dir / "labels"), PlainText(image, W, H)) << "seed " << seed;
+  }
 }
 
 }  // namespace

@@ -27,12 +27,11 @@ void PutU32LE(std::uint8_t* at, std::uint32_t v) {
 
 }  // namespace
 
+bool FitsBmpFile(std::int32_t W, std::int32_t H) { return StoreBytes(W, H) <= 0xFFFFFFFFu - kBmpHeaderSize; }
+
 std::array<std::uint8_t, kBmpHeaderSize> MakeBmpHeader(std::int32_t W, std::int32_t H) {
-  const std::uint64_t pixelBytes = StoreBytes(W, H);
-  if (pixelBytes > 0xFFFFFFFFu - kBmpHeaderSize) {
-    throw std::runtime_error("picture too large for a BMP file");
-  }
-  const auto imageSize = static_cast<std::uint32_t>(pixelBytes);
+  if (!FitsBmpFile(W, H)) throw std::runtime_error("picture too large for a BMP file");
+  const auto imageSize = static_cast<std::uint32_t>(StoreBytes(W, H));
   std::array<std::uint8_t, kBmpHeaderSize> header{};
   std::uint8_t* h = header.data();
   // File header: signature, file size, two reserved words, pixel offset.

@@ -12,9 +12,13 @@
 
 inline constexpr std::size_t kBmpHeaderSize = 54;
 
+// True when the BMP file of a W x H picture (W, H at least 0), 54 + 4*W*H
+// bytes, fits the header's 32-bit size field: up to 1,073,741,810 pixels.
+bool FitsBmpFile(std::int32_t W, std::int32_t H);
+
 // The 14-byte file header and the 40-byte information header of a W x H
 // 32-bit BI_RGB picture stored bottom-up, little-endian field by field.
-// Throws if the file's size, 54 + 4*W*H, does not fit the 32-bit size field.
+// Throws unless FitsBmpFile(W, H).
 std::array<std::uint8_t, kBmpHeaderSize> MakeBmpHeader(std::int32_t W, std::int32_t H);
 
 class TBitmap {

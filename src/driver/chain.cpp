@@ -44,10 +44,10 @@ const std::array<AnalysisStep, 13> kAnalysisSteps = {{
      [](AnalysisBuffers& b) { LabelRegions(b.pixelMask, b.W, b.H, kMinRegionSize); }},
 }};
 
-void RunAnalysis(AnalysisBuffers& buffers,
-                 const std::function<void(const AnalysisStep&, AnalysisBuffers&)>& afterStep) {
+void RunAnalysis(AnalysisBuffers& buffers, const AnalysisStepHook& before, const AnalysisStepHook& after) {
   for (const AnalysisStep& step : kAnalysisSteps) {
+    if (before) before(step, buffers);
     step.run(buffers);
-    if (afterStep) afterStep(step, buffers);
+    if (after) after(step, buffers);
   }
 }

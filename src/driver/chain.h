@@ -65,8 +65,10 @@ struct AnalysisStep {
 // rows or columns), the labelling past 65535 regions, std::bad_alloc.
 extern const std::array<AnalysisStep, 13> kAnalysisSteps;
 
-// Runs every step in order. afterStep, when given, is called after each
-// step with the buffers as that step left them: where the run releases a
-// buffer that no later step reads, and where the fuzz target checks.
-void RunAnalysis(AnalysisBuffers& buffers,
-                 const std::function<void(const AnalysisStep&, AnalysisBuffers&)>& afterStep = {});
+// Called around a step with the buffers as they are then.
+using AnalysisStepHook = std::function<void(const AnalysisStep&, AnalysisBuffers&)>;
+
+// Runs every step in order, calling before and after (where given) around
+// each: where the run shows its progress and releases a buffer that no
+// later step reads, and where the fuzz target checks.
+void RunAnalysis(AnalysisBuffers& buffers, const AnalysisStepHook& before = {}, const AnalysisStepHook& after = {});

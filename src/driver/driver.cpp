@@ -1,16 +1,20 @@
 #include "driver/driver.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "bitmap/bitmap.h"
-#include "driver/chain.h"
 #include "buffers/buffers.h"
 #include "displib/displib.h"
+#include "driver/chain.h"
+#include "driver/progress.h"
 #include "fileio/fileio.h"
 #include "textimagelib/textimagelib.h"
 #include "textroilib/textroilib.h"
@@ -22,18 +26,63 @@ int Fail(const char* message, int status) {
   return status;
 }
 
-int Segment(const std::string& inputName, const std::string& baseName) {
+// The part of a run that a step of the analysis chain belongs to, and its
+// place among that part's steps.
+struct StagePlace {
+  RunStage stage;
+  int done;
+  int parts;
+};
+
+StagePlace PlaceOf(const AnalysisStep& step) {
+  const auto stageOf = [](AnalysisStepId id) {
+    if (id <= AnalysisStepId::kBinarize) return RunStage::kGradient;
+    return id == AnalysisStepId::kLabel ? RunStage::kLabelling : RunStage::kClosing;
+  };
+  const RunStage stage = stageOf(step.id);
+  StagePlace place{stage, 0, 0};
+  for (const AnalysisStep& other : kAnalysisSteps) {
+    if (stageOf(other.id) != stage) continue;
+    if (&other < &step) ++place.done;
+    ++place.parts;
+  }
+  return place;
+}
+
+// A progress line on standard error when it is a terminal; otherwise one
+// that never writes, so that captured streams stay exactly as they are.
+ProgressLine MakeProgressLine() {
+  const auto start = std::chrono::steady_clock::now();
+  ProgressLine::Clock clock = [start] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  ProgressLine::Sink sink;
+  if (StandardErrorIsTerminal()) {
+    sink = [](std::string_view text) {
+      std::fwrite(text.data(), 1, text.size(), stderr);
+      std::fflush(stderr);
+    };
+  }
+  return ProgressLine(std::move(clock), std::move(sink));
+}
+
+int Segment(const std::string& inputName, const std::string& baseName, ProgressLine& progress) {
   // The file is read once: the size scan and the reader see the same bytes,
   // so a file that changes during the run cannot give a size from one
   // version and samples (or none) from another.
+  progress.Show(RunStage::kReading, 0, 3);
   FileBytes input = ReadWholeFile(inputName);
   const std::span<const char> text(input.data.get(), input.size);
+  progress.Show(RunStage::kReading, 1, 3);
   std::int32_t W = 0;
   std::int32_t H = 0;
   ScanTextImageSize(text, W, H);
-  // A file under 2 GiB holds fewer than 2^30 numbers, but the product is
-  // formed in 64 bits so that no size can wrap to a false zero.
-  if (std::int64_t{W} * H == 0) return Fail("Wrong input file format", -1);
+  // In 64 bits, so that no size can wrap to a false zero.
+  if (std::int64_t{W} * H == 0) {
+    progress.Erase();
+    return Fail("Wrong input file format", -1);
+  }
+  CheckImageSize(W, H);
 
   const std::int32_t W1 = W - 1;
   const std::int32_t H1 = H - 1;
@@ -48,43 +97,67 @@ int Segment(const std::string& inputName, const std::string& baseName) {
 
   // The scan admitted these bytes, so they hold every sample; a shortfall
   // would mean samples never read, which must not pass for a result.
+  progress.Show(RunStage::kReading, 2, 3);
   if (!ReadTextImage(text, inputImage.get(), W, H)) throw std::runtime_error("input shorter than its size");
   input = FileBytes{};
 
-  AnalysisBuffers chain;
-  chain.W = W;
-  chain.H = H;
-  chain.input = inputImage.get();
-  chain.gradient = gradient.get();
-  chain.cellMask = cellMask.get();
-  chain.pixelMask = pixelMask.get();
-  RunAnalysis(chain, [&cellMask](const AnalysisStep& step, AnalysisBuffers& buffers) {
+  AnalysisBuffers chain{.W = W,
+                        .H = H,
+                        .input = inputImage.get(),
+                        .gradient = gradient.get(),
+                        .cellMask = cellMask.get(),
+                        .pixelMask = pixelMask.get(),
+                        .stats = {},
+                        .threshold = 0};
+  const auto before = [&progress](const AnalysisStep& step, AnalysisBuffers&) {
+    // The statistics may report on standard error: not into the line.
+    if (step.id == AnalysisStepId::kStatistics) {
+      progress.Erase();
+      return;
+    }
+    const StagePlace place = PlaceOf(step);
+    progress.Show(place.stage, place.done, place.parts);
+  };
+  const auto after = [&cellMask](const AnalysisStep& step, AnalysisBuffers& buffers) {
     if (step.id == AnalysisStepId::kCellsToPixels) {  // no later step reads the cell mask
       cellMask.reset();
       buffers.cellMask = nullptr;
     }
-  });
+  };
+  RunAnalysis(chain, before, after);
   const GradientStats& stats = chain.stats;
 
+  progress.Show(RunStage::kWritingLabels);
   WriteTextImage(baseName, pixelMask.get(), W, H);
 
+  // The pictures cannot be saved past the BMP size field: refused before a
+  // bitmap of that size is made for nothing. The gradient picture is smaller.
+  progress.Show(RunStage::kWritingPictures, 0, 3);
+  if (!FitsBmpFile(W, H)) throw std::runtime_error("picture too large for a BMP file");
   TBitmap bitmap;
   bitmap.SetBitmapWidth(W);
   bitmap.SetBitmapHeight(H);
   RenderWindowed(inputImage.get(), bitmap, W, H, kInputLow, kInputHigh);
   bitmap.SaveBmpFile(baseName + "_In.bmp");
   inputImage.reset();
+  progress.Show(RunStage::kWritingPictures, 1, 3);
   RenderLabels(pixelMask.get(), bitmap, W, H);
   bitmap.SaveBmpFile(baseName + "_Reg.bmp");
   pixelMask.reset();
+  progress.Show(RunStage::kWritingPictures, 2, 3);
   bitmap.SetBitmapWidth(W1);
   bitmap.SetBitmapHeight(H1);
   RenderWindowedFloat(gradient.get(), bitmap, W1, H1, stats.minValue, stats.maxValue);
   bitmap.SaveBmpFile(baseName + "_Grad.bmp");
+  progress.Erase();
   return 0;
 }
 
 }  // namespace
+
+void CheckImageSize(std::int32_t W, std::int32_t H) {
+  if (std::int64_t{W} * H > kMaxImagePixels) throw std::runtime_error("image of more than 2^31 - 1 pixels");
+}
 
 float SelectGradientThreshold(const GradientStats& stats) {
   const std::int32_t reference = stats.histogram[0];
@@ -106,7 +179,9 @@ int RunSegmentation(int argc, const char* const* argv) {
   try {
     if (argc < 3) return Fail("To few parameters", -1);
     if (!IsExistingFile(argv[1])) return Fail("Input file does not exists", -1);
-    return Segment(argv[1], argv[2]);
+    // Destroyed, and so erased, before the handler below prints.
+    ProgressLine progress = MakeProgressLine();
+    return Segment(argv[1], argv[2], progress);
   } catch (...) {
     return Fail("Execution error", -2);
   }

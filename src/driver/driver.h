@@ -1,6 +1,8 @@
 #pragma once
 // One segmentation run: edgeseg INPUT OUTBASE.
 
+#include <cstdint>
+
 #include "functionsfloat/functionsfloat.h"
 
 // The binarisation threshold: starting at peakBin, the first bin whose count
@@ -8,6 +10,14 @@
 // empty, the first bin from peakBin on that is empty; otherwise, or when
 // there is none, 4095.
 float SelectGradientThreshold(const GradientStats& stats);
+
+// The largest image a run takes, in pixels: every count of the gradient
+// statistics and of the labelling is a signed 32-bit value.
+inline constexpr std::int64_t kMaxImagePixels = 2147483647;
+
+// Throws std::runtime_error when a W x H image (W, H at least 0) has more
+// pixels than a run takes. The product is formed in 64 bits.
+void CheckImageSize(std::int32_t W, std::int32_t H);
 
 // Runs the whole tool and returns the exit status: 0 on success, -1 after a
 // failed argument, input or format check ("To few parameters", "Input file

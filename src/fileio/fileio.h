@@ -29,14 +29,18 @@ struct FileBytes {
 // line feed leaves as one byte. Called once, first thing in main.
 void IgnoreSignalsOfFailingWrites();
 
+// True when standard error is a terminal that a person may be watching;
+// always false in the portable and the Windows builds.
+bool StandardErrorIsTerminal();
+
 // True when the name names something that exists and is not a directory
 // (a device or a pipe passes, and then reads as empty).
 bool IsExistingFile(const std::string& name);
 
-// Reads exactly the length that the file system reports, so a device or a
-// pipe reads as empty and never blocks. Files of 2 GiB or more are refused before
-// anything is read: their length does not fit the format's 32-bit count.
-// Throws if the file cannot be opened or read in full.
+// Reads exactly the length that the file system reports, whatever its size,
+// so a device or a pipe reads as empty and never blocks. Throws
+// std::runtime_error if the file cannot be opened or read in full, and
+// std::bad_alloc if its bytes cannot be held.
 FileBytes ReadWholeFile(const std::string& name);
 
 // Creates the file (replacing any file of that name) and writes the pieces

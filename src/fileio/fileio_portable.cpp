@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <new>
 #include <stdexcept>
 #include <system_error>
 
@@ -50,6 +51,9 @@ class File {
 // The standard library knows no signals of failing writes to ignore.
 void IgnoreSignalsOfFailingWrites() {}
 
+// The standard library cannot tell a terminal from a file.
+bool StandardErrorIsTerminal() { return false; }
+
 bool IsExistingFile(const std::string& name) {
   const fs::file_status status = StatusOf(name);
   return fs::exists(status) && !fs::is_directory(status);
@@ -69,9 +73,8 @@ FileBytes ReadWholeFile(const std::string& name) {
   std::error_code error;
   const std::uintmax_t length = fs::file_size(name, error);
   if (error) throw std::runtime_error("cannot size input file");
-  if (length > static_cast<std::uintmax_t>(std::numeric_limits<std::int32_t>::max())) {
-    throw std::runtime_error("input file of 2 GiB or more");
-  }
+  // A length that does not fit this process's address space cannot be held.
+  if (length > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
   FileBytes bytes;
   bytes.size = static_cast<std::size_t>(length);
   bytes.data = ObtainBuffer<char>(bytes.size);

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <stdexcept>
 
 namespace {
@@ -64,6 +65,8 @@ void IgnoreSignalsOfFailingWrites() {
   std::signal(SIGXFSZ, SIG_IGN);
 }
 
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 bool IsExistingFile(const std::string& name) {
   struct stat info {};
   return ::stat(name.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
@@ -75,8 +78,9 @@ FileBytes ReadWholeFile(const std::string& name) {
   if (file.get() < 0) throw std::runtime_error("cannot open input file");
   struct stat info {};
   if (::fstat(file.get(), &info) != 0) throw std::runtime_error("cannot stat input file");
-  if (info.st_size < 0 || info.st_size > std::numeric_limits<std::int32_t>::max()) {
-    throw std::runtime_error("input file of 2 GiB or more");
+  // A length that does not fit this process's address space cannot be held.
+  if (info.st_size < 0 || static_cast<std::uintmax_t>(info.st_size) > std::numeric_limits<std::size_t>::max()) {
+    throw std::bad_alloc();
   }
   FileBytes bytes;
   bytes.size = static_cast<std::size_t>(info.st_size);

@@ -22,8 +22,8 @@
 // Whole-file access through Windows file handles. Handles know no text mode,
 // so every byte moves unchanged, and each file is opened without sharing:
 // nobody can write to an input while it is read or open an output while it
-// is written. Files of any length are read whole: a length is 64 bits, and
-// the transfers go piece by piece.
+// is written. Lengths are 64 bits and transfers go piece by piece, so a
+// file of any length is read whole.
 
 namespace {
 
@@ -109,6 +109,10 @@ void IgnoreSignalsOfFailingWrites() {
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
 }
+
+// No progress line: the Windows build is tested under wine without a
+// console, where a line drawn on one could not be checked.
+bool StandardErrorIsTerminal() { return false; }
 
 bool IsExistingFile(const std::string& name) {
   const std::wstring wide = WideName(name);

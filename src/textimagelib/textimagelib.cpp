@@ -18,9 +18,9 @@ bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 // Numbers begun in [first, last), where the byte before first (if any) is a
 // line feed: digits whose previous byte is not a digit. Written without a
 // carried flag so that the compiler can count many bytes at a time.
-std::int32_t CountNumbers(const char* first, const char* last) {
+std::int64_t CountNumbers(const char* first, const char* last) {
   if (first == last) return 0;
-  std::int32_t count = IsDigit(first[0]);
+  std::int64_t count = IsDigit(first[0]);
   const std::size_t length = static_cast<std::size_t>(last - first);
   for (std::size_t i = 1; i < length; ++i) {
     count += static_cast<int>(IsDigit(first[i])) & static_cast<int>(!IsDigit(first[i - 1]));
@@ -133,15 +133,18 @@ bool ScanTextImageSize(std::span<const char> text, std::int32_t& width, std::int
   const auto* nul = static_cast<const char*>(std::memchr(data, '\0', text.size()));
   const char* const limit = nul != nullptr ? nul : data + text.size();
 
-  // The file is under 2 GiB, so no count below can pass 2^31 - 1.
+  // Width and height are signed 32-bit: a count past that is an error, not
+  // a size that wraps.
   std::int32_t lineWidth = 0;
   std::int32_t lines = 0;
   for (const char* line = data;;) {
     const auto* lineFeed = static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(limit - line)));
     if (lineFeed == nullptr) break;
-    const std::int32_t count = CountNumbers(line, lineFeed);
+    if (lines == kMaxTextImageSide) throw std::runtime_error("more than 2^31 - 1 lines");
+    const std::int64_t count = CountNumbers(line, lineFeed);
+    if (count > kMaxTextImageSide) throw std::runtime_error("more than 2^31 - 1 numbers on a line");
     if (lines > 0 && count != lineWidth) return false;
-    lineWidth = count;
+    lineWidth = static_cast<std::int32_t>(count);
     ++lines;
     line = lineFeed + 1;
   }

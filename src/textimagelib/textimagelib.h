@@ -13,10 +13,15 @@
 #include <span>
 #include <string>
 
+// The most numbers on a line, and the most lines, that a text image may
+// have: width and height are signed 32-bit values.
+inline constexpr std::int64_t kMaxTextImageSide = 2147483647;
+
 // Sets width and height to the image's size, or to 0 when the file is
 // missing, has no line feed, or has line-feed-ended lines with differing
 // counts of numbers. Returns false when the file is missing or the counts
-// differ. Throws if the file exists but cannot be read.
+// differ. Throws if the file exists but cannot be read, or if a line holds,
+// or the text has, more than kMaxTextImageSide numbers or lines.
 bool ScanTextImageSize(const std::string& name, std::int32_t& width, std::int32_t& height);
 
 // The same scan over a file's bytes already in memory, so that a caller can

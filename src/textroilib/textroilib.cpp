@@ -1,12 +1,67 @@
 #include "textroilib/textroilib.h"
 
-#include <charconv>
+#include <array>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <stdexcept>
 
 #include "buffers/buffers.h"
 #include "fileio/fileio.h"
+
+namespace {
+
+// The text of eight zero samples inside a row: most of a label image is
+// background, and eight of its samples are tested and written at once.
+constexpr char kEightZeros[] = "0 0 0 0 0 0 0 0 ";
+constexpr std::size_t kEightZerosLength = sizeof kEightZeros - 1;
+
+// The two digits of each value 0 to 99, for writing a number two digits at
+// a time.
+constexpr std::array<char, 200> kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int v = 0; v < 100; ++v) {
+    pairs[2 * v] = static_cast<char>('0' + v / 10);
+    pairs[2 * v + 1] = static_cast<char>('0' + v % 10);
+  }
+  return pairs;
+}();
+
+char* AppendDigitPair(char* out, unsigned v) {
+  std::memcpy(out, &kDigitPairs[2 * v], 2);
+  return out + 2;
+}
+
+// The decimal digits of v, with no leading zeros.
+char* AppendDecimal(char* out, std::uint16_t sample) {
+  unsigned v = sample;
+  if (v < 10) {
+    *out = static_cast<char>('0' + v);
+    return out + 1;
+  }
+  if (v < 100) return AppendDigitPair(out, v);
+  if (v >= 10000) {
+    *out++ = static_cast<char>('0' + v / 10000);
+    v %= 10000;
+    out = AppendDigitPair(out, v / 100);
+  } else if (v >= 1000) {
+    out = AppendDigitPair(out, v / 100);
+  } else {
+    *out++ = static_cast<char>('0' + v / 100);
+  }
+  return AppendDigitPair(out, v % 100);
+}
+
+// True when the eight samples from p on are all 0.
+bool EightZeros(const std::uint16_t* p) {
+  std::uint64_t first = 0;
+  std::uint64_t second = 0;
+  std::memcpy(&first, p, sizeof first);
+  std::memcpy(&second, p + 4, sizeof second);
+  return (first | second) == 0;
+}
+
+}  // namespace
 
 std::int32_t WriteTextImage(const std::string& name, const std::uint16_t* image,
                             std::int32_t W, std::int32_t H) {
@@ -19,18 +74,22 @@ std::int32_t WriteTextImage(const std::string& name, const std::uint16_t* image,
     const std::uint16_t v = image[i];
     length += static_cast<std::size_t>((v >= 10) + (v >= 100) + (v >= 1000) + (v >= 10000));
   }
-  // Most label samples are 0, so single digits skip the conversion.
+  // Every sample is followed by a space, and the last one of each row then
+  // has its space turned into a line feed.
   const auto text = ObtainBuffer<char>(length);
   char* out = text.get();
+  const std::size_t width = static_cast<std::size_t>(W);
   for (std::int32_t y = 0; y < H; ++y) {
-    const std::uint16_t* row = image + static_cast<std::size_t>(y) * static_cast<std::size_t>(W);
-    for (std::int32_t x = 0; x < W; ++x) {
-      const std::uint16_t v = row[x];
-      if (v < 10) {
-        *out++ = static_cast<char>('0' + v);
-      } else {
-        out = std::to_chars(out, out + 5, v).ptr;
+    const std::uint16_t* row = image + static_cast<std::size_t>(y) * width;
+    std::size_t x = 0;
+    while (x < width) {
+      if (width - x >= 8 && EightZeros(row + x)) {
+        std::memcpy(out, kEightZeros, kEightZerosLength);
+        out += kEightZerosLength;
+        x += 8;
+        continue;
       }
+      out = AppendDecimal(out, row[x++]);
       *out++ = ' ';
     }
     if (W > 0) out[-1] = '\n';
