@@ -11,9 +11,6 @@
 #endif
 #include <windows.h>
 
-#include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <utility>
 
@@ -78,28 +75,6 @@ TEST(WindowsFileAccess, HiddenAndSystemFilesAreReplaced) {
 TEST(WindowsFileAccess, TheNulDeviceReadsAsEmptyAndTakesWrites) {
   EXPECT_EQ(ReadWholeFile("NUL").size, 0u);
   EXPECT_NO_THROW(WriteWholeFile("NUL", {Bytes("abc")}));
-}
-
-// A length past 2 GiB fits no signed 32-bit count and takes several
-// transfers: the read goes piece by piece and ends exactly at the file's
-// last byte. (Even a hole costs the kernel seconds a GiB to read, and the
-// test as much memory, so the file is no larger.)
-TEST(WindowsFileAccess, FilesPast2GiBAreReadWhole) {
-  test::ScratchDir dir;
-  const std::string name = dir / "huge";
-  const std::uintmax_t length = (std::uintmax_t{1} << 31) + 3;
-  test::WriteFile(name, "1 2");
-  std::filesystem::resize_file(name, length);  // sparse
-  {
-    std::fstream tail(name, std::ios::binary | std::ios::in | std::ios::out);
-    tail.seekp(static_cast<std::streamoff>(length - 3));
-    tail << "end";
-  }
-  const FileBytes bytes = ReadWholeFile(name);
-  ASSERT_EQ(bytes.size, length);
-  EXPECT_EQ(std::string(bytes.data.get(), 3), "1 2");
-  EXPECT_EQ(std::string(bytes.data.get() + (length >> 1), 3), std::string(3, '\0'));
-  EXPECT_EQ(std::string(bytes.data.get() + length - 3, 3), "end");
 }
 
 }  // namespace
