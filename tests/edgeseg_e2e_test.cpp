@@ -126,7 +126,7 @@ TEST(Edgeseg, FailuresPrintOneMessageAndWriteNothing) {
       {"differing lines", "1 2 3\n4 5\n", {"@", "$/out"}, 255, "Wrong input file format"},
       {"only blank lines", "\n\n\n", {"@", "$/out"}, 255, "Wrong input file format"},
 #if !defined(_WIN32)
-      // Windows names no device by a path of its file system.
+      // No such device on Windows; its NUL is a case of the Windows file tests.
       {"device", image, {"/dev/null", "$/out"}, 255, "Wrong input file format"},
 #endif
       {"three columns", ImageText(3, 9, [](int x, int) { return x; }), {"@", "$/out"}, 254, "Execution error"},
