@@ -7,7 +7,6 @@
 
 namespace {
 
-
 // splitmix64: small, fast, the same sequence everywhere.
 class Random {
  public:
@@ -133,9 +132,115 @@ Picture Lattice(int side) {
   return p;
 }
 
-}  // namespace
+// The gallery's pictures are drawn straight in 16-bit samples: a 4 x 4M
+// picture in doubles would take more memory than the run it feeds.
+class Canvas {
+ public:
+  Canvas(int width, int height, std::uint16_t background)
+      : width_(width), height_(height), samples_(static_cast<std::size_t>(width) * height, background) {}
 
-std::vector<std::uint16_t> MakeBenchImage(const std::string& kind, int side) {
+  // Paints v on [x0, x1) x [y0, y1), clipped to the picture.
+  void Fill(int x0, int y0, int x1, int y1, std::uint16_t v) {
+    for (int y = std::max(y0, 0); y < std::min(y1, height_); ++y) {
+      std::uint16_t* row = samples_.data() + static_cast<std::size_t>(y) * width_;
+      for (int x = std::max(x0, 0); x < std::min(x1, width_); ++x) row[x] = v;
+    }
+  }
+  std::uint16_t& At(int x, int y) { return samples_[static_cast<std::size_t>(y) * width_ + x]; }
+  std::vector<std::uint16_t> Take() { return std::move(samples_); }
+
+ private:
+  int width_;
+  int height_;
+  std::vector<std::uint16_t> samples_;
+};
+
+constexpr std::uint16_t kGalleryLow = 200;
+constexpr std::uint16_t kGalleryHigh = 3000;
+
+std::vector<std::uint16_t> Noise(int width, int height) {
+  Random rng(0xED6E5E6ull ^ (static_cast<std::uint64_t>(width) << 32 | static_cast<std::uint64_t>(height)));
+  std::vector<std::uint16_t> samples(static_cast<std::size_t>(width) * height);
+  for (auto& v : samples) v = static_cast<std::uint16_t>(rng.Next() & 4095);
+  return samples;
+}
+
+std::vector<std::uint16_t> Checkerboard(int width, int height, int square) {
+  Canvas c(width, height, 0);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) c.At(x, y) = (x / square + y / square) % 2 != 0 ? 4000 : 0;
+  }
+  return c.Take();
+}
+
+// A square wall winding inwards, 2 pixels thick with a 2-pixel corridor
+// between its turns, entered at the top left: both the corridor and the
+// wall's inside are one long thin path.
+std::vector<std::uint16_t> ThinSpiral(int width, int height) {
+  Canvas c(width, height, kGalleryLow);
+  constexpr int kWall = 2;
+  constexpr int kStep = 4;
+  constexpr int kMargin = 2;
+  for (int i = 0;; ++i) {
+    const int l = kMargin + i * kStep;
+    const int t = kMargin + i * kStep;
+    const int r = width - kMargin - i * kStep;
+    const int b = height - kMargin - i * kStep;
+    if (r - l <= 2 * kStep || b - t <= 2 * kStep) break;
+    c.Fill(i == 0 ? l : l - kStep, t, r, t + kWall, kGalleryHigh);
+    c.Fill(r - kWall, t, r, b, kGalleryHigh);
+    c.Fill(l, b - kWall, r, b, kGalleryHigh);
+    c.Fill(l, t + kStep, l + kWall, b, kGalleryHigh);
+  }
+  return c.Take();
+}
+
+// A box of 3-pixel walls holding 3-pixel strips that reach from alternate
+// sides: one corridor, 3 pixels wide, entered at the top left, runs back and
+// forth down the whole picture.
+std::vector<std::uint16_t> Meander(int width, int height) {
+  Canvas c(width, height, kGalleryLow);
+  constexpr int kStrip = 3;
+  constexpr int kMargin = 3;
+  const int left = kMargin;
+  const int right = width - kMargin;
+  int y = kMargin + 2 * kStrip;
+  for (int k = 1; y + 3 * kStrip <= height - kMargin; ++k, y += 2 * kStrip) {
+    if (k % 2 != 0) {
+      c.Fill(left, y, right - 2 * kStrip, y + kStrip, kGalleryHigh);
+    } else {
+      c.Fill(left + 2 * kStrip, y, right, y + kStrip, kGalleryHigh);
+    }
+  }
+  const int bottom = y;  // the bottom wall closes the last corridor
+  c.Fill(left, kMargin, right, kMargin + kStrip, kGalleryHigh);
+  c.Fill(left, bottom, right, bottom + kStrip, kGalleryHigh);
+  c.Fill(left, kMargin + 2 * kStrip, left + kStrip, bottom, kGalleryHigh);  // open beside the first corridor
+  c.Fill(right - kStrip, kMargin, right, bottom, kGalleryHigh);
+  return c.Take();
+}
+
+// Bands 64 rows high, each with a comb hanging from a top spine and one
+// rising from a bottom spine, their 3-pixel teeth interleaved 3 pixels
+// apart: every rising tooth starts a region of its own that its spine joins
+// later, and the background between the teeth winds through the band.
+std::vector<std::uint16_t> InterleavedCombs(int width, int height) {
+  Canvas c(width, height, kGalleryLow);
+  constexpr int kBand = 64;
+  constexpr int kTooth = 3;
+  for (int y0 = 0; y0 + kBand <= height; y0 += kBand) {
+    c.Fill(3, y0 + 3, width - 3, y0 + 6, kGalleryHigh);
+    c.Fill(3, y0 + 58, width - 3, y0 + 61, kGalleryHigh);
+    for (int x = 3; x + 4 * kTooth <= width - 3; x += 4 * kTooth) {
+      c.Fill(x, y0 + 6, x + kTooth, y0 + 52, kGalleryHigh);
+      c.Fill(x + 2 * kTooth, y0 + 12, x + 3 * kTooth, y0 + 58, kGalleryHigh);
+    }
+  }
+  return c.Take();
+}
+
+// The photograph and the first stress pictures, square, with mild noise.
+std::vector<std::uint16_t> SquareImage(const std::string& kind, int side) {
   Random rng(0xED6E5E6ull + static_cast<std::uint64_t>(side));
   Picture picture;
   if (kind == "photo") {
@@ -157,14 +262,33 @@ std::vector<std::uint16_t> MakeBenchImage(const std::string& kind, int side) {
   return samples;
 }
 
-std::string BenchImageText(const std::vector<std::uint16_t>& samples, int side) {
+}  // namespace
+
+std::vector<std::uint16_t> MakeBenchImage(const std::string& kind, int width, int height) {
+  if (width < 1 || height < 1) throw std::invalid_argument("size below 1");
+  if (kind == "noise") return Noise(width, height);
+  if (kind == "checker1") return Checkerboard(width, height, 1);
+  if (kind == "checker2") return Checkerboard(width, height, 2);
+  if (kind == "checker3") return Checkerboard(width, height, 3);
+  if (kind == "spiral2") return ThinSpiral(width, height);
+  if (kind == "meander3") return Meander(width, height);
+  if (kind == "combs") return InterleavedCombs(width, height);
+  if (width != height) throw std::invalid_argument("kind " + kind + " is square only");
+  return SquareImage(kind, width);
+}
+
+std::vector<std::uint16_t> MakeBenchImage(const std::string& kind, int side) {
+  return MakeBenchImage(kind, side, side);
+}
+
+std::string BenchImageText(const std::vector<std::uint16_t>& samples, int width) {
   std::string text;
   text.reserve(samples.size() * 5);
   char digits[8];
   for (std::size_t i = 0; i < samples.size(); ++i) {
     const auto end = std::to_chars(digits, digits + sizeof digits, samples[i]).ptr;
     text.append(digits, end);
-    text += (i + 1) % static_cast<std::size_t>(side) != 0 ? ' ' : '\n';
+    text += (i + 1) % static_cast<std::size_t>(width) != 0 ? ' ' : '\n';
   }
   return text;
 }

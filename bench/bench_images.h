@@ -12,5 +12,16 @@
 // noise. Throws std::invalid_argument on an unknown kind.
 std::vector<std::uint16_t> MakeBenchImage(const std::string& kind, int side);
 
-// The samples as text, one row per line, separated by spaces.
-std::string BenchImageText(const std::vector<std::uint16_t>& samples, int side);
+// The shape gallery, every kind at any width and height (the kinds above
+// too, when square): "noise" (uniform 0..4095), "checker1", "checker2",
+// "checker3" (squares of that many pixels, 0 and 4000), "spiral2" (a square
+// spiral, wall and corridor 2 pixels), "meander3" (one corridor winding
+// between 3-pixel strips) and "combs" (pairs of interleaved combs with
+// 3-pixel teeth); the last three draw 3000 on 200. None carries noise but
+// the first. Throws std::invalid_argument on an unknown kind, a non-square
+// size for a square kind, or a size below 1.
+std::vector<std::uint16_t> MakeBenchImage(const std::string& kind, int width, int height);
+
+// The samples as text, rows of `width` samples separated by spaces, each
+// row ended by a line feed.
+std::string BenchImageText(const std::vector<std::uint16_t>& samples, int width);

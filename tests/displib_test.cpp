@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <vector>
 
@@ -73,6 +74,24 @@ TEST(RenderLabels, PaletteWithBlackBackground) {
   const std::vector<Rgb> expected = {{0, 0, 0},     {255, 0, 0},   {0, 255, 0}, {0, 0, 255},
                                      {196, 255, 0}, {196, 255, 0}, {196, 0, 255}};
   for (std::int32_t x = 0; x < 7; ++x) EXPECT_EQ(ColourAt(bitmap, x), expected[x]) << "label " << labels[x];
+}
+
+TEST(RenderWindowedFloat, ShortRowsRenderAsEachRowAlone) {
+  // Short rows take their indices many rows at a time, across several
+  // blocks; every row must look as it does as a picture of its own.
+  for (const auto& [W, H] : {std::pair{1, 5000}, {3, 3000}, {7, 700}, {5000, 2}}) {
+    std::vector<float> samples(static_cast<std::size_t>(W) * H);
+    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<float>((i * 7919) % 1000) / 3.0f;
+    TBitmap whole;
+    RenderWindowedFloat(samples.data(), whole, W, H, 10.0f, 300.0f);
+    for (std::int32_t y = 0; y < H; y += 97) {
+      TBitmap alone;
+      RenderWindowedFloat(samples.data() + static_cast<std::size_t>(y) * W, alone, W, 1, 10.0f, 300.0f);
+      const auto got = whole.RowPixels(y);
+      const auto want = alone.RowPixels(0);
+      ASSERT_TRUE(std::equal(got.begin(), got.end(), want.begin(), want.end())) << W << " x " << H << ", row " << y;
+    }
+  }
 }
 
 TEST(Renderers, SizeTheBitmapAndLeaveTheSpareByte) {

@@ -31,6 +31,28 @@ TEST(ComputeRobertsGradient, SumOfSquaresPastTwoToThe32IsExact) {
   EXPECT_EQ(g, RootOf(2.0 * 65535 * 65535));  // not 0 - 65535 squared twice in 32 bits
 }
 
+TEST(ComputeRobertsGradient, ShortRowsGoManyAtATimeWithTheSameCells) {
+  // Rows short enough to go in blocks, across several blocks, and one row
+  // long enough to be its own range; one spare float after the gradient.
+  for (const auto& [W, H] : {std::pair{2, 5000}, {3, 3000}, {4, 1500}, {31, 300}, {32, 40}}) {
+    std::vector<std::uint16_t> image(static_cast<std::size_t>(W) * H);
+    std::uint32_t state = static_cast<std::uint32_t>(W * 131 + H);
+    for (auto& v : image) v = static_cast<std::uint16_t>((state = state * 1664525u + 1013904223u) >> 16);
+    const std::size_t cells = static_cast<std::size_t>(W - 1) * (H - 1);
+    std::vector<float> expected(cells + 1, -1.0f);
+    for (std::int32_t y = 0; y + 1 < H; ++y) {
+      for (std::int32_t x = 0; x + 1 < W; ++x) {
+        const double a = std::int32_t{image[y * W + x]} - image[(y + 1) * W + x + 1];
+        const double b = std::int32_t{image[y * W + x + 1]} - image[(y + 1) * W + x];
+        expected[static_cast<std::size_t>(y) * (W - 1) + x] = RootOf(a * a + b * b);
+      }
+    }
+    std::vector<float> gradient(cells + 1, -1.0f);
+    ComputeRobertsGradient(gradient.data(), image.data(), W, H);
+    EXPECT_EQ(gradient, expected) << W << " x " << H;
+  }
+}
+
 TEST(ComputeRobertsGradient, SingleRowOrColumnWritesNothing) {
   const std::vector<std::uint16_t> image = {1, 2, 3};
   float sentinel = -1.0f;

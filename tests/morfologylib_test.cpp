@@ -81,19 +81,92 @@ TEST(FloodFillFromBorder, DiagonalGapsLetTheKeyThrough) {
 }
 
 TEST(FloodFillFromBorder, MatchesRepeatedPassesOnRandomMasks) {
-  for (std::uint32_t seed = 1; seed <= 300; ++seed) {
-    std::mt19937 random(seed);
-    const std::int32_t W = 1 + static_cast<std::int32_t>(random() % 30);
-    const std::int32_t H = 1 + static_cast<std::int32_t>(random() % 30);
-    const std::uint32_t density = random() % 80;
-    Mask mask(static_cast<std::size_t>(W) * H);
-    for (auto& v : mask) v = random() % 100 < density ? 1 : 0;
-    if (seed % 4 == 0 && !mask.empty()) mask[random() % mask.size()] = kKey;  // an inner seed
-    if (seed % 2 == 0) SetBorderZeros(mask.data(), W, H, kKey);
-    Mask naive = mask;
-    FloodFillFromBorder(mask.data(), W, H, kKey);
-    NaiveFloodFill(naive, W, H, kKey);
-    ASSERT_EQ(mask, naive) << "seed " << seed;
+  // From 1 x 1 up, rows longer than one 64-sample word, and narrow masks
+  // whose rows are read many at a time, past the end of one such block.
+  struct Shapes {
+    std::int32_t minW, maxW, minH, maxH;
+    std::uint32_t seeds;
+  };
+  const Shapes shapes[] = {{1, 5, 1, 5, 200},      {1, 30, 1, 30, 300},     {60, 200, 3, 12, 60},
+                           {300, 900, 8, 40, 30}, {3, 6, 1100, 2200, 12}};
+  std::uint32_t seed = 0;
+  for (const Shapes& shape : shapes) {
+    for (std::uint32_t i = 0; i < shape.seeds; ++i) {
+      std::mt19937 random(++seed);
+      const auto W = shape.minW + static_cast<std::int32_t>(random() % (shape.maxW - shape.minW + 1));
+      const auto H = shape.minH + static_cast<std::int32_t>(random() % (shape.maxH - shape.minH + 1));
+      const std::uint32_t density = random() % 80;
+      Mask mask(static_cast<std::size_t>(W) * H);
+      for (auto& v : mask) v = random() % 100 < density ? static_cast<std::uint16_t>(1 + random() % 2) : 0;
+      // Keys inside as well as on the frame, and frames that stay partly
+      // foreground: every sample holding the key seeds.
+      if (seed % 4 == 0) {
+        for (int k = 0; k < 1 + static_cast<int>(random() % 3); ++k) mask[random() % mask.size()] = kKey;
+      }
+      if (seed % 2 == 0) SetBorderZeros(mask.data(), W, H, kKey);
+      Mask naive = mask;
+      FloodFillFromBorder(mask.data(), W, H, kKey);
+      NaiveFloodFill(naive, W, H, kKey);
+      ASSERT_EQ(mask, naive) << "seed " << seed << ", " << W << " x " << H;
+    }
+  }
+}
+
+TEST(FloodFillFromBorder, StripsJoinedBelowShareTheKeyOfAnyOfThem) {
+  // Four strips start apart and join in row 3. The key reaches them only in
+  // row 4, after their upper rows were met, or only through the last strip
+  // in row 1, before the others joined it; either way all of them fill. The
+  // hole on the right stays.
+  struct Case {
+    const char* what;
+    std::vector<std::string> before;
+    std::vector<std::string> after;
+  };
+  const std::vector<Case> cases = {
+      {"key met last",
+       {"############", "#.#.#.#.####", "#.#.#.#.##.#", "#.......##.#", "#######.K###", "############"},
+       {"############", "#K#K#K#K####", "#K#K#K#K##.#", "#KKKKKKK##.#", "#######KK###", "############"}},
+      {"key met first by the last strip",
+       {"#######K####", "#.#.#.#.####", "#.#.#.#.##.#", "#.......##.#", "############"},
+       {"#######K####", "#K#K#K#K####", "#K#K#K#K##.#", "#KKKKKKK##.#", "############"}},
+  };
+  for (const Case& c : cases) {
+    Mask mask = MaskFromRows(c.before);
+    FloodFillFromBorder(mask.data(), 12, static_cast<std::int32_t>(c.before.size()), kKey);
+    EXPECT_EQ(mask, MaskFromRows(c.after)) << c.what;
+  }
+}
+
+// Masks named after what they stress, each with the frame keyed.
+Mask StressMask(const std::string& kind, std::int32_t W, std::int32_t H) {
+  Mask mask(static_cast<std::size_t>(W) * H, 0);
+  for (std::int32_t y = 0; y < H; ++y) {
+    for (std::int32_t x = 0; x < W; ++x) {
+      std::uint16_t& v = mask[static_cast<std::size_t>(y) * W + x];
+      if (kind == "all-one") v = 1;
+      if (kind == "isolated-zero lattice") v = x % 2 == 0 || y % 2 == 0;  // a fresh run per zero
+      if (kind == "diagonal checkerboard") v = (x + y) % 2;  // one component through corners
+      if (kind == "strips joined at the bottom") v = y + 2 < H && x % 2 == 0;
+      if (kind == "staggered isolated zeros") v = !(y % 2 == 1 && x % 4 == 1 + (y / 2 % 2) * 2);
+    }
+  }
+  SetBorderZeros(mask.data(), W, H, kKey);
+  return mask;
+}
+
+TEST(FloodFillFromBorder, StressShapesMatchRepeatedPasses) {
+  const std::vector<std::string> kinds = {"all-zero", "all-one", "isolated-zero lattice", "diagonal checkerboard",
+                                          "strips joined at the bottom", "staggered isolated zeros"};
+  for (const std::string& kind : kinds) {
+    for (const auto& [W, H] : {std::pair{41, 37}, {1, 50}, {50, 1}, {3, 2500}, {4, 2500}, {2500, 4}}) {
+      Mask mask = StressMask(kind, W, H);
+      // Keys inside the inner area too, so that runs look around themselves.
+      if (W > 8 && H > 8) mask[static_cast<std::size_t>(H / 2) * W + W / 2] = kKey;
+      Mask naive = mask;
+      FloodFillFromBorder(mask.data(), W, H, kKey);
+      NaiveFloodFill(naive, W, H, kKey);
+      ASSERT_EQ(mask, naive) << kind << ", " << W << " x " << H;
+    }
   }
 }
 
@@ -121,6 +194,20 @@ TEST(FillEnclosedZeros, InnerZerosBecomeOne) {
   Mask mask = MaskFromRows({"..K.", ".K..", "...."});
   FillEnclosedZeros(mask.data(), 4, 3);
   EXPECT_EQ(mask, MaskFromRows({"..K.", ".K#.", "...."}));
+
+  // Narrow masks are filled many rows at a time, wide ones row by row: the
+  // zeros of the frame columns stay in both.
+  for (const auto& [W, H] : {std::pair{3, 3000}, {5, 2000}, {700, 9}, {2049, 3}}) {
+    std::mt19937 random(static_cast<std::uint32_t>(W));
+    Mask mask(static_cast<std::size_t>(W) * H);
+    for (auto& v : mask) v = random() % 3 == 0 ? 7 : 0;
+    Mask expected = mask;
+    for (std::int32_t y = 1; y + 1 < H; ++y) {
+      for (std::int32_t x = 1; x + 1 < W; ++x) expected[y * W + x] = expected[y * W + x] == 0 ? 1 : 7;
+    }
+    FillEnclosedZeros(mask.data(), W, H);
+    EXPECT_EQ(mask, expected) << W << " x " << H;
+  }
 }
 
 TEST(Erode3x3, KeepsOnlyFullNeighbourhoods) {
@@ -147,16 +234,26 @@ TEST(Erode3x3, KeepsOnlyFullNeighbourhoods) {
 }
 
 TEST(Erode3x3, MatchesAFreshScratchCopyOnRandomMasks) {
-  for (std::uint32_t seed = 1; seed <= 200; ++seed) {
-    std::mt19937 random(seed);
-    const std::int32_t W = 1 + static_cast<std::int32_t>(random() % 25);
-    const std::int32_t H = 1 + static_cast<std::int32_t>(random() % 25);
-    Mask mask(static_cast<std::size_t>(W) * H);
-    for (auto& v : mask) v = random() % 10 < 8 ? static_cast<std::uint16_t>(1 + random() % 3) : 0;
-    Mask naive = mask;
-    Erode3x3(mask.data(), W, H);
-    NaiveErode(naive, W, H);
-    ASSERT_EQ(mask, naive) << "seed " << seed;
+  // Small masks, and shapes whose rows are eroded a block of rows at a
+  // time: tall narrow ones over several blocks, one longer than a block.
+  struct Shapes {
+    std::int32_t minW, maxW, minH, maxH;
+    std::uint32_t seeds;
+  };
+  const Shapes shapes[] = {{1, 25, 1, 25, 200}, {3, 7, 600, 3000, 20}, {100, 700, 5, 30, 20}, {4000, 5000, 3, 5, 4}};
+  std::uint32_t seed = 0;
+  for (const Shapes& shape : shapes) {
+    for (std::uint32_t i = 0; i < shape.seeds; ++i) {
+      std::mt19937 random(++seed);
+      const auto W = shape.minW + static_cast<std::int32_t>(random() % (shape.maxW - shape.minW + 1));
+      const auto H = shape.minH + static_cast<std::int32_t>(random() % (shape.maxH - shape.minH + 1));
+      Mask mask(static_cast<std::size_t>(W) * H);
+      for (auto& v : mask) v = random() % 10 < 8 ? static_cast<std::uint16_t>(1 + random() % 3) : 0;
+      Mask naive = mask;
+      Erode3x3(mask.data(), W, H);
+      NaiveErode(naive, W, H);
+      ASSERT_EQ(mask, naive) << "seed " << seed << ", " << W << " x " << H;
+    }
   }
 }
 

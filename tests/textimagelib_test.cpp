@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 #include <vector>
 
+#include "buffers/buffers.h"
 #include "test_support.h"
 
 namespace {
@@ -192,6 +195,43 @@ TEST(ScanTextImageSize, MatchesAPlainByteLoopOnRandomTexts) {
   }
 }
 
+// Images of 1 to 40 numbers a line and up to 60 lines, so that lines and
+// numbers of every length cross 64-byte boundaries, with now and then a
+// line one number short or long, a blank line, a NUL, or digits after the
+// last line feed.
+std::string RandomImageText(std::mt19937& random) {
+  static const std::string separators = {' ', ' ', '\t', ',', '-', '\r', 'x', '\x80'};
+  const auto width = static_cast<int>(1 + random() % 40);
+  const auto height = static_cast<int>(1 + random() % 60);
+  std::string text;
+  for (int y = 0; y < height; ++y) {
+    const int numbers = random() % 20 == 0 ? width + static_cast<int>(random() % 3) - 1 : width;
+    for (int x = 0; x < numbers; ++x) {
+      if (x > 0 || random() % 4 == 0) text.append(1 + random() % 3, separators[random() % separators.size()]);
+      text.append(1 + random() % (random() % 8 == 0 ? 70 : 5), static_cast<char>('0' + random() % 10));
+    }
+    if (random() % 3 == 0) text += separators[random() % separators.size()];
+    text += random() % 4 == 0 ? "\r\n" : "\n";
+    if (random() % 100 == 0) text += '\n';
+  }
+  if (random() % 8 == 0) text.insert(random() % (text.size() + 1), 1, '\0');
+  if (random() % 4 == 0) text.append(random() % 100, '7');
+  return text;
+}
+
+TEST(ScanTextImageSize, MatchesAPlainByteLoopOnRandomImages) {
+  for (std::uint32_t seed = 1; seed <= 1500; ++seed) {
+    std::mt19937 random(seed);
+    const std::string text = RandomImageText(random);
+    const std::vector<char> bytes(text.begin(), text.end());
+    ScanCase got{text, false, -1, -1};
+    got.result = ScanTextImageSize(std::span(bytes), got.width, got.height);
+    const ScanCase want = PlainScan(text);
+    ASSERT_EQ(std::tie(got.result, got.width, got.height), std::tie(want.result, want.width, want.height))
+        << "seed " << seed;
+  }
+}
+
 TEST(ReadTextImage, MatchesAPlainByteLoopOnRandomTexts) {
   test::ScratchDir dir;
   for (std::uint32_t seed = 1; seed <= 2000; ++seed) {
@@ -221,25 +261,33 @@ TEST(ReadTextImage, MatchesAPlainByteLoopOnRandomTexts) {
 // take 2 and 4 GiB of memory, so the suite takes the huge-input lock.
 TEST(ScanTextImageSizeHugeInput, CountsPast2To31Minus1Throw) {
   const std::size_t most = static_cast<std::size_t>(kMaxTextImageSide);
+  // Texts of a repeated pattern, made by doubling copies into buffers that
+  // need no clearing: gigabytes are made in a second or two.
+  const auto repeated = [](const std::string& pattern, std::size_t size) {
+    Buffer<char> text = ObtainBuffer<char>(size);
+    std::memcpy(text.get(), pattern.data(), std::min(size, pattern.size()));
+    for (std::size_t done = pattern.size(); done < size; done *= 2) {
+      std::memcpy(text.get() + done, text.get(), std::min(done, size - done));
+    }
+    return text;
+  };
   std::int32_t width = -1, height = -1;
   {
-    std::vector<char> blankLines(most, '\n');  // 2^31 - 1 blank lines: a 0 x (2^31 - 1) image
-    EXPECT_TRUE(ScanTextImageSize(std::span(blankLines), width, height));
+    const Buffer<char> blankLines = repeated("\n", most + 1);
+    // 2^31 - 1 blank lines: a 0 x (2^31 - 1) image.
+    EXPECT_TRUE(ScanTextImageSize(std::span(blankLines.get(), most), width, height));
     EXPECT_EQ(std::pair(width, height), std::pair(0, 2147483647));
-    blankLines.push_back('\n');
-    EXPECT_THROW(ScanTextImageSize(std::span(blankLines), width, height), std::runtime_error);
+    EXPECT_THROW(ScanTextImageSize(std::span(blankLines.get(), most + 1), width, height), std::runtime_error);
     EXPECT_EQ(std::pair(width, height), std::pair(0, 0));
   }
   {
-    std::vector<char> longLine(2 * (most + 1));  // "1 " 2^31 times, the last space a line feed
-    for (std::size_t i = 0; i < longLine.size(); i += 2) {
-      longLine[i] = '1';
-      longLine[i + 1] = ' ';
-    }
-    longLine.back() = '\n';
-    EXPECT_THROW(ScanTextImageSize(std::span(longLine), width, height), std::runtime_error);
-    longLine[longLine.size() - 2] = ' ';  // one number fewer
-    EXPECT_TRUE(ScanTextImageSize(std::span(longLine), width, height));
+    // "1 " 2^31 times, the last space a line feed.
+    const std::size_t size = 2 * (most + 1);
+    const Buffer<char> longLine = repeated("1 ", size);
+    longLine[size - 1] = '\n';
+    EXPECT_THROW(ScanTextImageSize(std::span(longLine.get(), size), width, height), std::runtime_error);
+    longLine[size - 2] = ' ';  // one number fewer
+    EXPECT_TRUE(ScanTextImageSize(std::span(longLine.get(), size), width, height));
     EXPECT_EQ(std::pair(width, height), std::pair(2147483647, 1));
   }
 }

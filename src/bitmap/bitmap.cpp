@@ -67,9 +67,14 @@ void TBitmap::Resize(std::int32_t newWidth, std::int32_t newHeight) {
     // already has, bottom row first, each row to an address no later than
     // its old one, so no row is overwritten before it has moved.
     const std::int32_t droppedRows = height_ - newHeight;
-    for (std::int32_t r = 0; r < newHeight; ++r) {
-      std::memmove(store_.get() + StoreBytes(newWidth, r), store_.get() + StoreBytes(width_, r + droppedRows),
-                   StoreBytes(newWidth, 1));
+    if (newWidth == width_) {
+      // The kept rows lie together: one move, however many rows there are.
+      std::memmove(store_.get(), store_.get() + StoreBytes(width_, droppedRows), StoreBytes(width_, newHeight));
+    } else {
+      for (std::int32_t r = 0; r < newHeight; ++r) {
+        std::memmove(store_.get() + StoreBytes(newWidth, r), store_.get() + StoreBytes(width_, r + droppedRows),
+                     StoreBytes(newWidth, 1));
+      }
     }
     width_ = newWidth;
     height_ = newHeight;
@@ -100,11 +105,7 @@ void TBitmap::Resize(std::int32_t newWidth, std::int32_t newHeight) {
   store_ = std::move(store);
 }
 
-std::span<std::uint8_t> TBitmap::RowPixels(std::int32_t y) {
-  if (y < 0 || y >= height_) throw std::runtime_error("bitmap row out of range");
-  if (!store_) return {};
-  return {store_.get() + StoreBytes(width_, height_ - 1 - y), StoreBytes(width_, 1)};
-}
+void TBitmap::ThrowRowOutOfRange() { throw std::runtime_error("bitmap row out of range"); }
 
 void TBitmap::SaveBmpFile(const std::string& name) const {
   if (!store_) {

@@ -41,8 +41,14 @@ class TBitmap {
   void EnsurePixelFormat32();
 
   // The 4*Width() bytes of row y, counted from the top, in place. Throws
-  // unless 0 <= y < Height(). Empty when the width is 0.
-  std::span<std::uint8_t> RowPixels(std::int32_t y);
+  // unless 0 <= y < Height(). Empty when the width is 0. Inline, since the
+  // renderers fetch every row: a narrow picture has millions of them.
+  std::span<std::uint8_t> RowPixels(std::int32_t y) {
+    if (y < 0 || y >= height_) ThrowRowOutOfRange();
+    if (!store_) return {};
+    const std::size_t rowBytes = std::size_t{4} * static_cast<std::size_t>(width_);
+    return {store_.get() + rowBytes * static_cast<std::size_t>(height_ - 1 - y), rowBytes};
+  }
 
   // Writes the headers and then the store as it lies (bottom row first),
   // replacing any file of that name; a bitmap without a store gives an empty
@@ -52,6 +58,7 @@ class TBitmap {
 
  private:
   void Resize(std::int32_t newWidth, std::int32_t newHeight);
+  [[noreturn]] static void ThrowRowOutOfRange();
 
   std::int32_t width_ = 0;
   std::int32_t height_ = 0;

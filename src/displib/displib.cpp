@@ -77,14 +77,24 @@ void RenderWindowedFloat(const float* samples, TBitmap& bitmap, std::int32_t W, 
   if (span == 0.0f) span = 1.0f;
   const float scale = 255.0f / span;
   const float offset = low * scale;
-  // The indices of a row first, in a loop the compiler can vectorise, then
-  // the colours.
-  std::vector<std::uint8_t> rowIndex(static_cast<std::size_t>(std::max(W, 0)));
-  for (std::int32_t y = 0; y < H; ++y) {
-    std::uint8_t* pixel = bitmap.RowPixels(y).data();
-    const float* row = samples + static_cast<std::size_t>(y) * static_cast<std::size_t>(W);
-    for (std::int32_t x = 0; x < W; ++x) rowIndex[x] = WindowIndex(row[x], scale, offset);
-    for (std::int32_t x = 0; x < W; ++x, pixel += 4) PutColour(pixel, kMapColours[rowIndex[x]]);
+  if (W <= 0) return;
+  // The indices first, in a loop the compiler can vectorise, then the
+  // colours. The indices are taken for rows of about 4096 samples at once,
+  // so that short rows get the vector loop too.
+  const std::size_t width = static_cast<std::size_t>(W);
+  constexpr std::size_t kBlock = 4096;
+  const std::size_t blockRows = std::max<std::size_t>(1, kBlock / width);
+  std::vector<std::uint8_t> index(blockRows * width);
+  for (std::int32_t y0 = 0; y0 < H; y0 += static_cast<std::int32_t>(blockRows)) {
+    const std::int32_t rows = std::min(static_cast<std::int32_t>(blockRows), H - y0);
+    const float* block = samples + static_cast<std::size_t>(y0) * width;
+    const std::size_t count = static_cast<std::size_t>(rows) * width;
+    for (std::size_t i = 0; i < count; ++i) index[i] = WindowIndex(block[i], scale, offset);
+    for (std::int32_t r = 0; r < rows; ++r) {
+      std::uint8_t* pixel = bitmap.RowPixels(y0 + r).data();
+      const std::uint8_t* rowIndex = index.data() + static_cast<std::size_t>(r) * width;
+      for (std::size_t x = 0; x < width; ++x, pixel += 4) PutColour(pixel, kMapColours[rowIndex[x]]);
+    }
   }
 }
 

@@ -28,6 +28,8 @@ void CellMaskToPixelMask(std::uint16_t* pixelMask, const std::uint16_t* cellMask
 // for each matching neighbour whose label differs from the smallest one
 // found, duplicates included). Throws if more than 65535 regions survive,
 // since their labels would not fit in 16 bits; the image is then unchanged.
+// Scratch memory is a few words per column and two per provisional label,
+// whatever the height.
 std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
                           std::uint32_t minSize);
 

@@ -1,5 +1,6 @@
 #include "functionsfloat/functionsfloat.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -26,20 +27,48 @@ int FirstBinWhere(const std::array<std::int32_t, kHistogramBins>& histogram, Rea
   return kHistogramBins - 1;
 }
 
+// The gradient of the cell whose top-left pixel is at p, in an image of the
+// given width. The differences and a*a + b*b (below 2^33) are exact in
+// double.
+float RobertsCross(const std::uint16_t* p, std::size_t width) {
+  const auto a = static_cast<double>(std::int32_t{p[0]} - p[width + 1]);
+  const auto b = static_cast<double>(std::int32_t{p[1]} - p[width]);
+  return static_cast<float>(std::sqrt(a * a + b * b));
+}
+
 }  // namespace
 
 void ComputeRobertsGradient(float* gradient, const std::uint16_t* image, std::int32_t W,
                             std::int32_t H) {
+  if (W < 2 || H < 2) return;
   const std::size_t width = static_cast<std::size_t>(W);
-  for (std::int32_t y = 0; y + 1 < H; ++y) {
-    const std::uint16_t* top = image + static_cast<std::size_t>(y) * width;
-    const std::uint16_t* bottom = top + width;
-    for (std::int32_t x = 0; x + 1 < W; ++x) {
-      // The differences and a*a + b*b (below 2^33) are exact in double.
-      const auto a = static_cast<double>(std::int32_t{top[x]} - bottom[x + 1]);
-      const auto b = static_cast<double>(std::int32_t{top[x + 1]} - bottom[x]);
-      *gradient++ = static_cast<float>(std::sqrt(a * a + b * b));
+  const std::size_t height = static_cast<std::size_t>(H);
+  if (width >= 32) {
+    for (std::size_t y = 0; y + 1 < height; ++y) {
+      const std::uint16_t* top = image + y * width;
+      for (std::size_t x = 0; x + 1 < width; ++x) *gradient++ = RobertsCross(top + x, width);
     }
+    return;
+  }
+  // Shorter rows, whose loops would cost more to set up than to run, go a
+  // block of about 4096 cells at a time: the block's top-left pixels as one
+  // range, whose last column reads across the row end and is then left out
+  // by a pick pattern that is the same for every block.
+  constexpr std::size_t kBlock = 4096;
+  const std::size_t cellWidth = width - 1;
+  const std::size_t blockRows = kBlock / width;
+  float cells[kBlock];
+  std::uint16_t pick[kBlock];
+  for (std::size_t o = 0; o < blockRows * cellWidth; ++o) {
+    pick[o] = static_cast<std::uint16_t>(o / cellWidth * width + o % cellWidth);
+  }
+  for (std::size_t y0 = 0; y0 + 1 < height; y0 += blockRows) {
+    const std::size_t rows = std::min(blockRows, height - 1 - y0);
+    const std::uint16_t* const top = image + y0 * width;
+    // The block's very last pixel has no cell and nothing right of it.
+    const std::size_t count = rows * width - 1;
+    for (std::size_t k = 0; k < count; ++k) cells[k] = RobertsCross(top + k, width);
+    for (std::size_t o = 0; o < rows * cellWidth; ++o) *gradient++ = cells[pick[o]];
   }
 }
 

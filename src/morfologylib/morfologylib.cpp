@@ -1,114 +1,372 @@
 #include "morfologylib/morfologylib.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <limits>
+#include <memory>
 #include <vector>
 
 #include "functions/functions.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
-// The first zero sample in [first, last), or last, looking at four samples
-// at a time: a word holds a zero sample exactly when subtracting 1 from
-// every sample borrows into a sample's top bit that was clear.
-std::uint16_t* FindZero(std::uint16_t* first, std::uint16_t* last) {
+// Short rows are worked a block of about this many samples at a time, as
+// one range: a loop set-up per row would cost more than the row's work.
+constexpr std::size_t kBlockSamples = 4096;
+
+// Bit i of the result is set when sample i of the 64 is 0.
+std::uint64_t ZeroBits64(const std::uint16_t* samples) {
+#if defined(__SSE2__)
+  std::uint64_t bits = 0;
+  const __m128i zero = _mm_setzero_si128();
+  for (int i = 0; i < 4; ++i) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + 16 * i));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + 16 * i + 8));
+    // Each comparison gives 0xFFFF or 0 a sample; packing keeps one byte each.
+    const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(low, zero), _mm_cmpeq_epi16(high, zero));
+    bits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(zeros))} << (16 * i);
+  }
+  return bits;
+#else
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 64; ++i) bits |= std::uint64_t{samples[i] == 0} << i;
+  return bits;
+#endif
+}
+
+// The inner zero samples of a block of whole rows as bits, 64 to a word,
+// bit i for sample i of the block, so that runs of any length cost a few
+// instructions each to find. Frame samples read as non-zero, so no run
+// reaches from one row into the next.
+// Bits past the block are clear, in a last word that always has a clear
+// bit.
+class ZeroBitBlock {
+ public:
+  ZeroBitBlock(std::size_t width, std::size_t rows)
+      : capacity_(width * rows),
+        words_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 1)),
+        inner_(std::make_unique_for_overwrite<std::uint64_t[]>(capacity_ / 64 + 1)) {
+    const std::size_t words = capacity_ / 64 + 1;
+    std::fill(inner_.get(), inner_.get() + words, ~std::uint64_t{0});
+    for (std::size_t rowStart = 0; rowStart < capacity_; rowStart += width) {
+      for (const std::size_t i : {rowStart, rowStart + width - 1}) inner_[i / 64] &= ~(std::uint64_t{1} << (i % 64));
+    }
+    inner_[words - 1] &= (std::uint64_t{1} << (capacity_ % 64)) - 1;
+  }
+
+  // Reads count samples, at most the capacity, starting at a row's start.
+  void Load(const std::uint16_t* samples, std::size_t count) {
+    lastWord_ = count / 64;
+    for (std::size_t w = 0; w < lastWord_; ++w) words_[w] = ZeroBits64(samples + 64 * w) & inner_[w];
+    std::uint64_t tail = 0;
+    for (std::size_t i = 64 * lastWord_; i < count; ++i) tail |= std::uint64_t{samples[i] == 0} << (i % 64);
+    words_[lastWord_] = tail & inner_[lastWord_];
+  }
+
+  // Calls f(first, end) for each run of zero bits [first, end), in order.
+  template <class F>
+  void ForEachRun(F f) const {
+    std::size_t w = 0;
+    std::uint64_t word = words_[0];
+    for (;;) {
+      while (word == 0) {
+        if (w == lastWord_) return;
+        word = words_[++w];
+      }
+      const std::size_t first = 64 * w + static_cast<std::size_t>(std::countr_zero(word));
+      // The run ends at the first clear bit after its start; the last word
+      // always has one.
+      std::uint64_t clear = ~word & (~std::uint64_t{0} << (first % 64));
+      while (clear == 0) {
+        word = words_[++w];
+        clear = ~word;
+      }
+      const auto endBit = static_cast<unsigned>(std::countr_zero(clear));
+      word &= ~std::uint64_t{0} << endBit;
+      f(first, 64 * w + endBit);
+    }
+  }
+
+ private:
+  std::size_t capacity_;
+  std::size_t lastWord_ = 0;
+  std::unique_ptr<std::uint64_t[]> words_;
+  std::unique_ptr<std::uint64_t[]> inner_;  // the bits of inner samples
+};
+
+// A run of zero samples of one row, columns first to last, and the
+// provisional label of the component that it belongs to.
+struct ZeroRun {
+  std::int32_t first;
+  std::int32_t last;
+  std::uint32_t label;
+};
+
+// Walks the runs of zero samples among the inner samples of a mask of at
+// least 3 x 3, rows top down, each row left to right. A run touches (is
+// 8-connected to) the runs of the row above that reach into its columns
+// first - 1 to last + 1. visit(row, run, label, isFresh, above) sees each
+// run: one that touches none is fresh and comes with the next fresh label,
+// counting from 0, and above at the first run of the row above past it;
+// any other comes with the label of the leftmost run that it touches and
+// above at that run, the others that it touches following up to the first
+// that starts beyond last + 1. visit returns the label to record for the
+// run (one of its component) and may change the run's samples, since the
+// walk has already read them. The same mask content gives the same runs and
+// fresh labels on every walk.
+template <class Visit>
+void WalkZeroRuns(std::uint16_t* mask, std::int32_t W, std::int32_t H, Visit visit) {
+  const std::size_t width = static_cast<std::size_t>(W);
+  const std::size_t inner = width - 2;
+  const std::size_t blockRows = std::max<std::size_t>(1, kBlockSamples / width);
+  ZeroBitBlock zeros(width, blockRows);
+  // Runs are parted by non-zero samples, so a row holds at most
+  // (inner + 1) / 2 of them; a sentinel past the last ends every search.
+  // Only the part of the rows in use is ever touched.
+  const std::size_t capacity = (inner + 1) / 2 + 1;
+  const auto rows = std::make_unique_for_overwrite<ZeroRun[]>(2 * capacity);
+  ZeroRun* above = rows.get();
+  ZeroRun* current = above + capacity;
+  constexpr std::int32_t kBeyond = std::numeric_limits<std::int32_t>::max() - 1;
+  constexpr ZeroRun kSentinel{kBeyond, kBeyond, 0};
+  *above = kSentinel;
+  std::uint32_t fresh = 0;
+  for (std::size_t y0 = 1; y0 + 1 < static_cast<std::size_t>(H); y0 += blockRows) {
+    const std::size_t count = std::min(blockRows, static_cast<std::size_t>(H) - 1 - y0) * width;
+    std::uint16_t* const block = mask + y0 * width;
+    zeros.Load(block, count);
+    std::size_t rowStart = 0;  // of the row being walked, in the block
+    ZeroRun* out = current;
+    const ZeroRun* touched = above;  // the first run above that a later run can touch
+    const auto nextRow = [&] {
+      *out = kSentinel;
+      std::swap(above, current);
+      out = current;
+      touched = above;
+      rowStart += width;
+    };
+    zeros.ForEachRun([&](std::size_t i, std::size_t end) {
+      while (i >= rowStart + width) nextRow();
+      const ZeroRun run{static_cast<std::int32_t>(i - rowStart), static_cast<std::int32_t>(end - 1 - rowStart), 0};
+      while (touched->last + 1 < run.first) ++touched;
+      const bool isFresh = touched->first > run.last + 1;
+      *out = run;
+      out->label = visit(block + rowStart, run, isFresh ? fresh++ : touched->label, isFresh, touched);
+      ++out;
+    });
+    while (rowStart < count) nextRow();
+  }
+}
+
+// Whether v occurs in [first, last), four samples at a time.
+bool HoldsValue(const std::uint16_t* first, const std::uint16_t* last, std::uint16_t v) {
+  const std::uint64_t spread = std::uint64_t{0x0001000100010001} * v;
   for (std::uint64_t four = 0; last - first >= 4; first += 4) {
     std::memcpy(&four, first, sizeof four);
-    if (((four - 0x0001000100010001) & ~four & 0x8000800080008000) != 0) break;
+    four ^= spread;
+    if (((four - 0x0001000100010001) & ~four & 0x8000800080008000) != 0) return true;
   }
-  while (first != last && *first != 0) ++first;
-  return first;
+  for (; first != last; ++first) {
+    if (*first == v) return true;
+  }
+  return false;
+}
+
+// Whether a sample of value v is an 8-neighbour of the run of inner zeros
+// in row (of the given width): the run's ends and the rows above and below,
+// one column wider on each side. Rows above and below exist because the
+// run's samples are inner ones.
+bool TouchesValue(const std::uint16_t* row, std::size_t width, const ZeroRun& run, std::uint16_t v) {
+  const auto first = static_cast<std::size_t>(run.first) - 1;
+  const auto end = static_cast<std::size_t>(run.last) + 2;
+  return row[first] == v || row[end - 1] == v || HoldsValue(row - width + first, row - width + end, v) ||
+         HoldsValue(row + width + first, row + width + end, v);
+}
+
+// Whether any inner sample holds v: one flat count over the inner rows less
+// the frame columns' share, so that narrow masks pay no loop per row.
+bool InnerSampleHolds(const std::uint16_t* mask, std::size_t width, std::size_t height, std::uint16_t v) {
+  std::size_t count = 0;
+  const std::uint16_t* const end = mask + (height - 1) * width;
+  for (const std::uint16_t* p = mask + width; p != end; ++p) count += *p == v;
+  for (const std::uint16_t* row = mask + width; row != end; row += width) {
+    count -= static_cast<std::size_t>(row[0] == v) + static_cast<std::size_t>(row[width - 1] == v);
+  }
+  return count != 0;
+}
+
+// Every inner sample that is 0 becomes v. Short rows go in blocks, each
+// block as one range with a pattern that holds 0xFFFF for inner columns and
+// 0 for frame ones.
+void ReplaceInnerZeros(std::uint16_t* mask, std::size_t width, std::size_t height, std::uint16_t v) {
+  if (width < 3 || height < 3) return;
+  // Selects rather than branches per sample, so that the loops vectorise.
+  if (width > kBlockSamples / 2) {
+    for (std::size_t y = 1; y + 1 < height; ++y) {
+      std::uint16_t* const row = mask + y * width;
+      for (std::size_t x = 1; x + 1 < width; ++x) row[x] = row[x] == 0 ? v : row[x];
+    }
+    return;
+  }
+  const std::size_t blockRows = kBlockSamples / width;
+  std::uint16_t inner[kBlockSamples];
+  for (std::size_t i = 0; i < blockRows * width; ++i) {
+    inner[i] = i % width == 0 || i % width == width - 1 ? 0 : 0xFFFF;
+  }
+  for (std::size_t y0 = 1; y0 + 1 < height; y0 += blockRows) {
+    std::uint16_t* const block = mask + y0 * width;
+    const std::size_t count = std::min(blockRows, height - 1 - y0) * width;
+    for (std::size_t i = 0; i < count; ++i) {
+      block[i] = (block[i] | static_cast<std::uint16_t>(~inner[i])) == 0 ? v : block[i];
+    }
+  }
 }
 
 // 1 when the samples at x - 1, x and x + 1 are all non-zero, else 0. & rather
 // than &&: no branch per sample, so the erosion loop vectorises.
-int AllNonZero(const std::uint16_t* row, std::size_t x) {
+int AllNonZero(const std::uint16_t* row, std::ptrdiff_t x) {
   return (row[x - 1] != 0) & (row[x] != 0) & (row[x + 1] != 0);
+}
+
+// out[j] = centre[j] when the three samples around j (j - 1 to j + 1) of
+// above, centre and below are all non-zero, else 0, for j in [0, count);
+// the three rows are read from index -1 to count. out may be the mask that
+// holds below, as long as the ranges do not meet.
+void ErodeRange(std::uint16_t* out, const std::uint16_t* above, const std::uint16_t* centre,
+                const std::uint16_t* below, std::size_t count) {
+  for (std::ptrdiff_t j = 0; j < static_cast<std::ptrdiff_t>(count); ++j) {
+    const int keep = AllNonZero(above, j) & AllNonZero(centre, j) & AllNonZero(below, j);
+    out[j] = keep ? centre[j] : 0;
+  }
 }
 
 }  // namespace
 
 void FloodFillFromBorder(std::uint16_t* mask, std::int32_t W, std::int32_t H, std::uint16_t key) {
   if (key == 0 || W < 3 || H < 3) return;
-  const std::size_t width = static_cast<std::size_t>(W);
+  // The inner zeros fall into 8-connected components, and a component takes
+  // the key exactly when one of its samples has a key-valued neighbour. Two
+  // raster passes over the zero runs find them with union-find: the first
+  // joins touching runs and marks the components that touch the key, the
+  // second meets the runs again in the same order, so it gives them the same
+  // provisional labels without storing them, and fills the marked ones. The
+  // work is linear in the samples; beside the mask it keeps two rows of runs
+  // and one entry per fresh run (one that touches no run above it). Entry j
+  // is j's parent, always smaller than j; a root holds itself, and the top
+  // bit says its component touches the key.
+  constexpr std::uint32_t kTouches = std::uint32_t{1} << 31;
+  constexpr std::uint32_t kLabel = kTouches - 1;
+  // Each fresh run owns four samples that no other fresh run owns: itself,
+  // its right neighbour and the two above them (which it requires to be
+  // non-zero, or frame), so this is never outgrown; only the entries in use
+  // are touched.
+  std::vector<std::uint32_t> parent;
+  parent.reserve(static_cast<std::size_t>(W) * static_cast<std::size_t>(H) / 4 + 1);
+  const auto findRoot = [&parent](std::uint32_t label) {
+    while ((parent[label] & kLabel) != label) {
+      const std::uint32_t up = parent[label] & kLabel;
+      parent[label] = parent[up] & kLabel;
+      label = up;
+    }
+    return label;
+  };
 
-  // Span filling: a pending span asks for the inner zeros of one row within
-  // a column range to be checked. Each zero found grows to its whole run of
-  // zeros, which takes the key at once and asks for the rows above and below
-  // along its length plus one column either side (the diagonal neighbours).
-  // A run takes the key only once, so each row is checked along every run
-  // filled in the rows next to it: linear work, sequential access, and only
-  // the spans still pending are held.
-  struct Span {
-    std::int32_t y, first, last;
+  // The driver keeps the key on the frame. Without it inside, only a run
+  // whose neighbourhood reaches the frame needs to be looked around.
+  const std::size_t width = static_cast<std::size_t>(W);
+  const bool innerKeys = InnerSampleHolds(mask, width, static_cast<std::size_t>(H), key);
+  const std::uint16_t* const firstInnerRow = mask + width;
+  const std::uint16_t* const lastInnerRow = mask + static_cast<std::size_t>(H - 2) * width;
+  const auto nextToFrame = [&](const std::uint16_t* row, const ZeroRun& run) {
+    return run.first == 1 || run.last == W - 2 || row == firstInnerRow || row == lastInnerRow;
   };
-  std::vector<Span> pending;
-  const auto request = [&](std::int32_t y, std::int32_t first, std::int32_t last) {
-    first = std::max(first, 1);
-    last = std::min(last, W - 2);
-    if (y >= 1 && y <= H - 2 && first <= last) pending.push_back({y, first, last});
-  };
-  // Every run of key samples seeds the rows it touches, itself included.
-  for (std::int32_t y = 0; y < H; ++y) {
-    const std::uint16_t* const row = mask + static_cast<std::size_t>(y) * width;
-    const std::uint16_t* const end = row + width;
-    for (const std::uint16_t* p = std::find(row, end, key); p != end; p = std::find(p, end, key)) {
-      const auto first = static_cast<std::int32_t>(p - row);
-      p = std::find_if(p, end, [key](std::uint16_t v) { return v != key; });
-      const auto last = static_cast<std::int32_t>(p - row) - 1;
-      request(y - 1, first - 1, last + 1);
-      request(y, first - 1, last + 1);
-      request(y + 1, first - 1, last + 1);
+
+  WalkZeroRuns(mask, W, H, [&](std::uint16_t* row, const ZeroRun& run, std::uint32_t label, bool isFresh,
+                                    const ZeroRun* above) {
+    if (isFresh) parent.push_back(label);
+    std::uint32_t root = findRoot(label);
+    if (!isFresh) {
+      for (const ZeroRun* other = above + 1; other->first <= run.last + 1; ++other) {
+        const std::uint32_t otherRoot = findRoot(other->label);
+        if (otherRoot == root) continue;
+        const std::uint32_t low = std::min(root, otherRoot);
+        const std::uint32_t high = std::max(root, otherRoot);
+        parent[low] |= parent[high] & kTouches;
+        parent[high] = low;
+        root = low;
+      }
     }
-  }
-  while (!pending.empty()) {
-    const Span span = pending.back();
-    pending.pop_back();
-    std::uint16_t* const row = mask + static_cast<std::size_t>(span.y) * width;
-    std::uint16_t* const end = row + span.last + 1;
-    for (std::uint16_t* p = FindZero(row + span.first, end); p != end; p = FindZero(p, end)) {
-      std::uint16_t* first = p;
-      while (first - row > 1 && first[-1] == 0) --first;
-      std::uint16_t* const last = FindNonZero(p, row + W - 1) - 1;
-      std::fill(first, last + 1, key);
-      const auto x0 = static_cast<std::int32_t>(first - row);
-      const auto x1 = static_cast<std::int32_t>(last - row);
-      request(span.y - 1, x0 - 1, x1 + 1);
-      request(span.y + 1, x0 - 1, x1 + 1);
-      if (last + 1 >= end) break;
-      p = last + 1;  // not 0, or the frame
+    if ((parent[root] & kTouches) == 0 && (innerKeys || nextToFrame(row, run)) &&
+        TouchesValue(row, width, run, key)) {
+      parent[root] |= kTouches;
     }
+    return root;
+  });
+
+  // Ascending, so that a parent already holds its root and mark when its
+  // children read it: then every entry holds its component's mark.
+  for (std::size_t j = 0; j < parent.size(); ++j) {
+    const std::uint32_t up = parent[j] & kLabel;
+    if (up != j) parent[j] = parent[up];
   }
+  // When no component or every one touches the key, the second pass is
+  // nothing or a plain replacement of every inner zero.
+  std::size_t touching = 0;
+  for (const std::uint32_t entry : parent) touching += entry >> 31;
+  if (touching == 0) return;
+  if (touching == parent.size()) {
+    ReplaceInnerZeros(mask, width, static_cast<std::size_t>(H), key);
+    return;
+  }
+  WalkZeroRuns(mask, W, H, [&](std::uint16_t* row, const ZeroRun& run, std::uint32_t label, bool, const ZeroRun*) {
+    if ((parent[label] & kTouches) != 0) std::fill(row + run.first, row + run.last + 1, key);
+    return label;
+  });
 }
 
 void FillEnclosedZeros(std::uint16_t* mask, std::int32_t W, std::int32_t H) {
-  const std::size_t width = static_cast<std::size_t>(std::max(W, 0));
-  for (std::int32_t y = 1; y + 1 < H; ++y) {
-    std::uint16_t* row = mask + static_cast<std::size_t>(y) * width;
-    for (std::size_t x = 1; x + 1 < width; ++x) row[x] = row[x] == 0 ? 1 : row[x];
-  }
+  if (W < 3 || H < 3) return;
+  ReplaceInnerZeros(mask, static_cast<std::size_t>(W), static_cast<std::size_t>(H), 1);
 }
 
 void Erode3x3(std::uint16_t* mask, std::int32_t W, std::int32_t H) {
   if (W <= 0 || H <= 0) return;
   const std::size_t width = static_cast<std::size_t>(W);
-  // Copies of the rows above and at the current one as they were; the row
-  // below is still untouched in the mask when the current row is written.
-  std::vector<std::uint16_t> above(mask, mask + width);
-  std::vector<std::uint16_t> current(width);
-  for (std::int32_t y = 1; y + 1 < H; ++y) {
-    std::uint16_t* row = mask + static_cast<std::size_t>(y) * width;
-    const std::uint16_t* below = row + width;
-    std::copy(row, row + width, current.begin());
-    for (std::size_t x = 1; x + 1 < width; ++x) {
-      const int keep = AllNonZero(above.data(), x) & AllNonZero(current.data(), x) & AllNonZero(below, x);
-      row[x] = keep ? current[x] : 0;
+  const std::size_t height = static_cast<std::size_t>(H);
+  if (W < 3 || H < 3) {
+    std::fill(mask, mask + width * height, std::uint16_t{0});
+    return;
+  }
+  // Rows are eroded in blocks, each block as one range; the frame columns,
+  // which the range computes across row ends, are cleared after. The
+  // scratch holds the rows above and of the block as they were; the row
+  // below the block is still untouched in the mask.
+  const std::size_t blockRows = std::max<std::size_t>(1, kBlockSamples / width);
+  const auto scratch = std::make_unique_for_overwrite<std::uint16_t[]>((blockRows + 1) * width);
+  std::copy(mask, mask + width, scratch.get());
+  for (std::size_t y0 = 1; y0 + 1 < height; y0 += blockRows) {
+    const std::size_t rows = std::min(blockRows, height - 1 - y0);
+    std::uint16_t* const block = mask + y0 * width;
+    const std::uint16_t* const s = scratch.get();
+    std::copy(block, block + rows * width, scratch.get() + width);
+    // All rows but the last find the row below in the scratch; the range
+    // stops short of the last row's frame column, which reading it across
+    // the row end would take from beyond the scratch.
+    if (rows > 1) ErodeRange(block + 1, s + 1, s + width + 1, s + 2 * width + 1, (rows - 1) * width - 2);
+    const std::size_t last = (rows - 1) * width;
+    ErodeRange(block + last + 1, s + last + 1, s + last + width + 1, block + last + width + 1, width - 2);
+    for (std::size_t r = 0; r < rows; ++r) {
+      block[r * width] = 0;
+      block[r * width + width - 1] = 0;
     }
-    row[0] = 0;
-    row[width - 1] = 0;
-    std::swap(above, current);
+    // The block's last row as it was is the next block's row above.
+    std::copy(s + rows * width, s + (rows + 1) * width, scratch.get());
   }
   std::fill(mask, mask + width, std::uint16_t{0});
-  std::fill(mask + static_cast<std::size_t>(H - 1) * width, mask + static_cast<std::size_t>(H) * width,
-            std::uint16_t{0});
+  std::fill(mask + (height - 1) * width, mask + height * width, std::uint16_t{0});
 }

@@ -8,8 +8,10 @@
 // samples included) through a chain of 8-neighbouring inner zero samples
 // becomes key. Frame samples never change. Because diagonal steps count, a
 // ring of non-zero samples keeps the key out only when it is closed through
-// horizontal and vertical steps. Runs in time linear in the samples; throws
-// std::bad_alloc if its work list cannot grow. A key of 0 does nothing.
+// horizontal and vertical steps. Runs in time linear in the samples, with
+// scratch memory of a few bytes per column and at most one byte per sample
+// whatever the shape; throws std::bad_alloc, before changing the mask, if
+// that cannot be obtained. A key of 0 does nothing.
 void FloodFillFromBorder(std::uint16_t* mask, std::int32_t W, std::int32_t H, std::uint16_t key);
 
 // Every inner sample that is 0 becomes 1.

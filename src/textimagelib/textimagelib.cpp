@@ -15,19 +15,6 @@ namespace {
 
 bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
-// Numbers begun in [first, last), where the byte before first (if any) is a
-// line feed: digits whose previous byte is not a digit. Written without a
-// carried flag so that the compiler can count many bytes at a time.
-std::int64_t CountNumbers(const char* first, const char* last) {
-  if (first == last) return 0;
-  std::int64_t count = IsDigit(first[0]);
-  const std::size_t length = static_cast<std::size_t>(last - first);
-  for (std::size_t i = 1; i < length; ++i) {
-    count += static_cast<int>(IsDigit(first[i])) & static_cast<int>(!IsDigit(first[i - 1]));
-  }
-  return count;
-}
-
 // A digit run of any length at pos: leading zeros count for nothing, any
 // other run past 2147483647 is an error however long it is, so the value is
 // checked digit by digit.
@@ -96,6 +83,32 @@ std::uint64_t DigitBitsOfTail(const char* p, std::size_t size) {
   return DigitBits(block);
 }
 
+// Bit i is set when byte i of the 64 bytes at p is a line feed.
+std::uint64_t LineFeedBits(const char* p) {
+#if defined(__SSE2__)
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 4; ++i) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    const __m128i feed = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'));
+    bits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(feed))} << (16 * i);
+  }
+  return bits;
+#else
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 64; ++i) bits |= std::uint64_t{p[i] == '\n'} << i;
+  return bits;
+#endif
+}
+
+// The number of set bits, without a library call on machines whose base
+// instruction set has no population count.
+int CountBits(std::uint64_t v) {
+  v -= (v >> 1) & 0x5555555555555555;
+  v = (v & 0x3333333333333333) + ((v >> 2) & 0x3333333333333333);
+  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0F;
+  return static_cast<int>((v * 0x0101010101010101) >> 56);
+}
+
 // Reads the number whose first digit is at pos and moves pos past it. A run
 // shorter than eight digits with eight bytes to look at is read from one
 // word without a branch per digit; anything else digit by digit.
@@ -133,20 +146,42 @@ bool ScanTextImageSize(std::span<const char> text, std::int32_t& width, std::int
   const auto* nul = static_cast<const char*>(std::memchr(data, '\0', text.size()));
   const char* const limit = nul != nullptr ? nul : data + text.size();
 
-  // Width and height are signed 32-bit: a count past that is an error, not
-  // a size that wraps.
+  // Blocks of 64 bytes become bit masks of digits and line feeds; a number
+  // begins at a digit whose previous byte is not one, so the numbers of a
+  // line are the starts between its line feeds, counted a word at a time.
+  // A line costs a few instructions, however short. Width and height are
+  // signed 32-bit: a count past that is an error, not a size that wraps.
+  const auto size = static_cast<std::size_t>(limit - data);
   std::int32_t lineWidth = 0;
   std::int32_t lines = 0;
-  for (const char* line = data;;) {
-    const auto* lineFeed = static_cast<const char*>(std::memchr(line, '\n', static_cast<std::size_t>(limit - line)));
-    if (lineFeed == nullptr) break;
-    if (lines == kMaxTextImageSide) throw std::runtime_error("more than 2^31 - 1 lines");
-    const std::int64_t count = CountNumbers(line, lineFeed);
-    if (count > kMaxTextImageSide) throw std::runtime_error("more than 2^31 - 1 numbers on a line");
-    if (lines > 0 && count != lineWidth) return false;
-    lineWidth = static_cast<std::int32_t>(count);
-    ++lines;
-    line = lineFeed + 1;
+  std::int64_t count = 0;  // numbers begun on the line so far
+  std::uint64_t digitBefore = 0;  // 1 when the byte before the block is a digit
+  for (std::size_t at = 0; at < size; at += 64) {
+    std::uint64_t digits = 0;
+    std::uint64_t feeds = 0;
+    if (size - at >= 64) {
+      digits = DigitBits(data + at);
+      feeds = LineFeedBits(data + at);
+    } else {
+      char block[64] = {};  // NUL bytes: neither digits nor line feeds
+      std::memcpy(block, data + at, size - at);
+      digits = DigitBits(block);
+      feeds = LineFeedBits(block);
+    }
+    std::uint64_t starts = digits & ~((digits << 1) | digitBefore);
+    digitBefore = digits >> 63;
+    for (; feeds != 0; feeds &= feeds - 1) {
+      const std::uint64_t before = (feeds & (~feeds + 1)) - 1;  // the bits below this line feed
+      count += CountBits(starts & before);
+      starts &= ~before;
+      if (lines == kMaxTextImageSide) throw std::runtime_error("more than 2^31 - 1 lines");
+      if (count > kMaxTextImageSide) throw std::runtime_error("more than 2^31 - 1 numbers on a line");
+      if (lines > 0 && count != lineWidth) return false;
+      lineWidth = static_cast<std::int32_t>(count);
+      count = 0;
+      ++lines;
+    }
+    count += CountBits(starts);
   }
   width = lineWidth;
   height = lines;
