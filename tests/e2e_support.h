@@ -3,11 +3,23 @@
 // status, its exact standard output and error, and the files it leaves.
 
 #include <gtest/gtest.h>
+
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <csignal>
@@ -20,12 +32,14 @@
 
 #include "test_support.h"
 
+#if !defined(_WIN32)
 extern char** environ;
+#endif
 
 namespace test {
 
 struct Outcome {
-  int status = -1;  // as a shell sees it: 0, 255 or 254
+  int status = -1;  // as a POSIX shell sees it: 0, 255 or 254
   std::string out;
   std::string err;
 };
@@ -33,19 +47,91 @@ struct Outcome {
 // No run may hang: one that outlives this is killed and fails its test.
 inline constexpr auto kRunTimeLimit = std::chrono::seconds(60);
 
-// Runs the tool with args, through the launcher words when there are any
-// (the tool's path and args are appended to them).
-inline Outcome RunTool(const test::ScratchDir& dir, const std::vector<std::string>& args,
-                const std::vector<std::string>& launcher = {}) {
-  std::vector<std::string> words = launcher;
-  words.push_back(EDGESEG_TOOL);
-  words.insert(words.end(), args.begin(), args.end());
+#if defined(_WIN32)
+// Text in the ANSI code page, in which a Windows program's main receives
+// its arguments, as the wide text that CreateProcessW takes.
+inline std::wstring Widen(const std::string& text) {
+  if (text.empty()) return {};
+  const int length = static_cast<int>(text.size());
+  std::wstring wide(static_cast<std::size_t>(::MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0)), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), static_cast<int>(wide.size()));
+  return wide;
+}
+
+// One word of a command line, quoted so that the C runtime's parser gives
+// it back unchanged: backslashes count only before a quote.
+inline std::wstring QuoteArgument(const std::wstring& word) {
+  if (!word.empty() && word.find_first_of(L" \t\n\v\"") == std::wstring::npos) return word;
+  std::wstring quoted = L"\"";
+  std::size_t backslashes = 0;
+  for (const wchar_t c : word) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    quoted.push_back(c);
+    backslashes = 0;
+  }
+  quoted.append(2 * backslashes, L'\\');
+  quoted.push_back(L'"');
+  return quoted;
+}
+
+// A file for the child's standard stream, inherited by it.
+inline HANDLE InheritableFile(const std::string& name, DWORD access, DWORD disposition) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  return ::CreateFileW(Widen(name).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Runs words[0] with the rest as its arguments, standard output and error
+// into the named files; gives its exit status, or -1 when it could not run.
+inline int RunProcess(const std::vector<std::string>& words, const std::string& outName,
+                      const std::string& errName) {
+  std::wstring program = Widen(words[0]);
+  std::replace(program.begin(), program.end(), L'/', L'\\');
+  std::wstring commandLine;
+  for (const std::string& word : words) commandLine += (commandLine.empty() ? L"" : L" ") + QuoteArgument(Widen(word));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = InheritableFile("NUL", GENERIC_READ, OPEN_EXISTING);
+  startup.hStdOutput = InheritableFile(outName, GENERIC_WRITE, CREATE_ALWAYS);
+  startup.hStdError = InheritableFile(errName, GENERIC_WRITE, CREATE_ALWAYS);
+  PROCESS_INFORMATION process{};
+  const bool started = ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &process) != 0;
+  for (const HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
+    if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
+  }
+  if (!started) return -1;
+  const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(kRunTimeLimit);
+  if (::WaitForSingleObject(process.hProcess, static_cast<DWORD>(limit.count())) == WAIT_TIMEOUT) {
+    ::TerminateProcess(process.hProcess, 1);
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    ADD_FAILURE() << "run killed after " << kRunTimeLimit.count() << " s";
+  }
+  DWORD code = 0;
+  const bool exited = ::GetExitCodeProcess(process.hProcess, &code) != 0;
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  if (!exited) return -1;
+  // Windows keeps all 32 bits of main's result, and a POSIX shell only the
+  // low eight: -1 and -2 read 255 and 254 there. Any other code, such as
+  // that of a crash, stays as it is.
+  const auto result = static_cast<std::int32_t>(code);
+  return result >= -128 && result < 256 ? result & 0xFF : result;
+}
+#else
+// Runs words[0] with the rest as its arguments, standard output and error
+// into the named files; gives its exit status, or -1 when it could not run
+// or did not exit.
+inline int RunProcess(std::vector<std::string> words, const std::string& outName, const std::string& errName) {
   std::vector<char*> argv;
   for (auto& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
 
-  const std::string outName = dir / "stdout.txt";
-  const std::string errName = dir / "stderr.txt";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -61,7 +147,7 @@ inline Outcome RunTool(const test::ScratchDir& dir, const std::vector<std::strin
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
-  Outcome outcome;
+  int status = -1;
   if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) == 0) {
     int wstatus = 0;
     const auto deadline = std::chrono::steady_clock::now() + kRunTimeLimit;
@@ -74,10 +160,25 @@ inline Outcome RunTool(const test::ScratchDir& dir, const std::vector<std::strin
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    if (WIFEXITED(wstatus)) outcome.status = WEXITSTATUS(wstatus);
+    if (WIFEXITED(wstatus)) status = WEXITSTATUS(wstatus);
   }
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
+  return status;
+}
+#endif
+
+// Runs the tool with args, through the launcher words when there are any
+// (the tool's path and args are appended to them).
+inline Outcome RunTool(const test::ScratchDir& dir, const std::vector<std::string>& args,
+                       const std::vector<std::string>& launcher = {}) {
+  std::vector<std::string> words = launcher;
+  words.push_back(EDGESEG_TOOL);
+  words.insert(words.end(), args.begin(), args.end());
+  const std::string outName = dir / "stdout.txt";
+  const std::string errName = dir / "stderr.txt";
+  Outcome outcome;
+  outcome.status = RunProcess(words, outName, errName);
   outcome.out = test::ReadFile(outName);
   outcome.err = test::ReadFile(errName);
   std::filesystem::remove(outName);

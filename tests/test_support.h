@@ -2,7 +2,12 @@
 // Helpers shared by the tests: masks drawn as strings, scratch files.
 
 #include <gtest/gtest.h>
+
+#if defined(_WIN32)
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <filesystem>
@@ -12,6 +17,15 @@
 #include <vector>
 
 namespace test {
+
+// Tells apart the scratch directories of test programs that run at once.
+inline int ProcessId() {
+#if defined(_WIN32)
+  return ::_getpid();
+#else
+  return ::getpid();
+#endif
+}
 
 // Rows of characters: '.' is 0, '#' is 1, 'K' is the key 65535, and a digit
 // is its value.
@@ -64,7 +78,7 @@ class ScratchDir {
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
     path_ = std::filesystem::temp_directory_path() /
             ("edgeseg_" + std::string(info->test_suite_name()) + "_" + info->name() + "_" +
-             std::to_string(::getpid()));
+             std::to_string(ProcessId()));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }

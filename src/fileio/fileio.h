@@ -3,7 +3,8 @@
 // written in one piece, and every failure is raised as std::runtime_error,
 // so no caller can mistake a short transfer for success. The POSIX build
 // works on file descriptors; the portable build (EDGESEG_PORTABLE) uses only
-// the standard library and keeps every result it can.
+// the standard library and keeps every result it can; the Windows build
+// works on file handles and shares no file while it has it open.
 
 #include <cstddef>
 #include <initializer_list>
@@ -23,11 +24,13 @@ struct FileBytes {
 // by a signal: to a pipe whose reader has gone (SIGPIPE), or past the
 // file-size limit (SIGXFSZ). The failure then reaches the caller, and the
 // run still ends with its own message and status. The portable build has
-// no such signals to set.
+// no such signals to set, and neither has Windows: there the call puts
+// standard output and standard error into binary mode instead, so that a
+// line feed leaves as one byte. Called once, first thing in main.
 void IgnoreSignalsOfFailingWrites();
 
 // True when standard error is a terminal that a person may be watching;
-// always false in the portable build.
+// always false in the portable and the Windows builds.
 bool StandardErrorIsTerminal();
 
 // True when the name names something that exists and is not a directory
