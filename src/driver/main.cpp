@@ -2,6 +2,6 @@
 #include "fileio/fileio.h"
 
 int main(int argc, char** argv) {
-  IgnoreSignalsOfFailingWrites();
+  PrepareForOutput();
   return RunSegmentation(argc, argv);
 }

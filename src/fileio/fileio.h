@@ -20,14 +20,14 @@ struct FileBytes {
   std::size_t size = 0;
 };
 
-// Makes a write that fails report its failure instead of ending the process
-// by a signal: to a pipe whose reader has gone (SIGPIPE), or past the
-// file-size limit (SIGXFSZ). The failure then reaches the caller, and the
-// run still ends with its own message and status. The portable build has
-// no such signals to set, and neither has Windows: there the call puts
-// standard output and standard error into binary mode instead, so that a
-// line feed leaves as one byte. Called once, first thing in main.
-void IgnoreSignalsOfFailingWrites();
+// Sets the process up for its output, once, first thing in main. A write
+// that fails must report its failure instead of ending the process by a
+// signal: to a pipe whose reader has gone (SIGPIPE), or past the file-size
+// limit (SIGXFSZ); the failure then reaches the caller, and the run still
+// ends with its own message and status. Standard output and standard error
+// carry bytes as they are: on Windows they leave text mode, so that a line
+// feed stays one byte. The portable build has nothing to set.
+void PrepareForOutput();
 
 // True when standard error is a terminal that a person may be watching;
 // always false in the portable and the Windows builds.

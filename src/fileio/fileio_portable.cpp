@@ -48,8 +48,9 @@ class File {
 
 }  // namespace
 
-// The standard library knows no signals of failing writes to ignore.
-void IgnoreSignalsOfFailingWrites() {}
+// The standard library knows no signals of failing writes to ignore, and
+// its streams are as the platform made them.
+void PrepareForOutput() {}
 
 // The standard library cannot tell a terminal from a file.
 bool StandardErrorIsTerminal() { return false; }

@@ -60,7 +60,7 @@ void WriteAll(int fd, const std::byte* data, std::size_t size) {
 
 }  // namespace
 
-void IgnoreSignalsOfFailingWrites() {
+void PrepareForOutput() {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
 }

@@ -105,7 +105,7 @@ void WriteAll(HANDLE handle, const std::byte* data, std::size_t size) {
 // failure. What it does have is a text mode on the C library's streams,
 // which would turn every line feed of the messages and of the domain report
 // into a carriage return and a line feed; both streams carry bytes instead.
-void IgnoreSignalsOfFailingWrites() {
+void PrepareForOutput() {
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
 }
