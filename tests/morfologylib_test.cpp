@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -14,6 +15,23 @@ namespace {
 using test::MaskFromRows;
 using Mask = std::vector<std::uint16_t>;
 constexpr std::uint16_t kKey = 65535;
+
+// A mask drawn before and after an in-place operation.
+struct PictureCase {
+  const char* what;
+  std::vector<std::string> before;
+  std::vector<std::string> after;
+};
+
+// Runs op(mask, W, H) on each case's picture and compares the whole result.
+void ExpectEachPicture(const std::vector<PictureCase>& cases,
+                       const std::function<void(std::uint16_t*, std::int32_t, std::int32_t)>& op) {
+  for (const PictureCase& c : cases) {
+    Mask mask = MaskFromRows(c.before);
+    op(mask.data(), static_cast<std::int32_t>(c.before[0].size()), static_cast<std::int32_t>(c.before.size()));
+    EXPECT_EQ(mask, MaskFromRows(c.after)) << c.what;
+  }
+}
 
 // Repeated raster passes until one changes nothing.
 void NaiveFloodFill(Mask& mask, std::int32_t W, std::int32_t H, std::uint16_t key) {
@@ -52,12 +70,7 @@ void NaiveErode(Mask& mask, std::int32_t W, std::int32_t H) {
 }
 
 TEST(FloodFillFromBorder, DiagonalGapsLetTheKeyThrough) {
-  struct Case {
-    const char* what;
-    std::vector<std::string> before;
-    std::vector<std::string> after;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<PictureCase> cases = {
       {"ring closed through edges holds",
        {"KKKKKK", "K####K", "K#..#K", "K####K", "KKKKKK"},
        {"KKKKKK", "K####K", "K#..#K", "K####K", "KKKKKK"}},
@@ -71,13 +84,7 @@ TEST(FloodFillFromBorder, DiagonalGapsLetTheKeyThrough) {
        {"......", ".#.#..", ".#K#..", "......"},
        {"......", ".#K#..", ".#K#..", "......"}},
   };
-  for (const Case& c : cases) {
-    Mask mask = MaskFromRows(c.before);
-    const auto width = static_cast<std::int32_t>(c.before[0].size());
-    const auto height = static_cast<std::int32_t>(c.before.size());
-    FloodFillFromBorder(mask.data(), width, height, kKey);
-    EXPECT_EQ(mask, MaskFromRows(c.after)) << c.what;
-  }
+  ExpectEachPicture(cases, [](std::uint16_t* m, std::int32_t W, std::int32_t H) { FloodFillFromBorder(m, W, H, kKey); });
 }
 
 TEST(FloodFillFromBorder, MatchesRepeatedPassesOnRandomMasks) {
@@ -117,12 +124,7 @@ TEST(FloodFillFromBorder, StripsJoinedBelowShareTheKeyOfAnyOfThem) {
   // row 4, after their upper rows were met, or only through the last strip
   // in row 1, before the others joined it; either way all of them fill. The
   // hole on the right stays.
-  struct Case {
-    const char* what;
-    std::vector<std::string> before;
-    std::vector<std::string> after;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<PictureCase> cases = {
       {"key met last",
        {"############", "#.#.#.#.####", "#.#.#.#.##.#", "#.......##.#", "#######.K###", "############"},
        {"############", "#K#K#K#K####", "#K#K#K#K##.#", "#KKKKKKK##.#", "#######KK###", "############"}},
@@ -130,11 +132,7 @@ TEST(FloodFillFromBorder, StripsJoinedBelowShareTheKeyOfAnyOfThem) {
        {"#######K####", "#.#.#.#.####", "#.#.#.#.##.#", "#.......##.#", "############"},
        {"#######K####", "#K#K#K#K####", "#K#K#K#K##.#", "#KKKKKKK##.#", "############"}},
   };
-  for (const Case& c : cases) {
-    Mask mask = MaskFromRows(c.before);
-    FloodFillFromBorder(mask.data(), 12, static_cast<std::int32_t>(c.before.size()), kKey);
-    EXPECT_EQ(mask, MaskFromRows(c.after)) << c.what;
-  }
+  ExpectEachPicture(cases, [](std::uint16_t* m, std::int32_t W, std::int32_t H) { FloodFillFromBorder(m, W, H, kKey); });
 }
 
 // Masks named after what they stress, each with the frame keyed.
@@ -211,12 +209,7 @@ TEST(FillEnclosedZeros, InnerZerosBecomeOne) {
 }
 
 TEST(Erode3x3, KeepsOnlyFullNeighbourhoods) {
-  struct Case {
-    const char* what;
-    std::vector<std::string> before;
-    std::vector<std::string> after;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<PictureCase> cases = {
       {"3 x 3 keeps the centre", {"###", "###", "###"}, {"...", ".#.", "..."}},
       {"one gap removes the centre", {"###", "##.", "###"}, {"...", "...", "..."}},
       {"too narrow", {"##", "##", "##"}, {"..", "..", ".."}},
@@ -225,12 +218,7 @@ TEST(Erode3x3, KeepsOnlyFullNeighbourhoods) {
        {"KKKKK", "K###K", "K###K", "K##.K", "KKKKK"},
        {".....", ".###.", ".#...", ".#...", "....."}},
   };
-  for (const Case& c : cases) {
-    Mask mask = MaskFromRows(c.before);
-    Erode3x3(mask.data(), static_cast<std::int32_t>(c.before[0].size()),
-             static_cast<std::int32_t>(c.before.size()));
-    EXPECT_EQ(mask, MaskFromRows(c.after)) << c.what;
-  }
+  ExpectEachPicture(cases, Erode3x3);
 }
 
 TEST(Erode3x3, MatchesAFreshScratchCopyOnRandomMasks) {
