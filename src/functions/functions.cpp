@@ -118,7 +118,13 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
   size.reserve(10000);
   std::int64_t replacements = 0;
 
-  // One scan in the order of the eager merge: left, up-right, up, up-left.
+  // One scan in the order of the eager merge: left, up-right, up, up-left,
+  // taken a run of equal samples at a time. Only the first pixel of a run
+  // and the pixels whose up-right neighbour starts a matching run above can
+  // meet a group that the run has not joined yet: every other match is with
+  // a pixel that an earlier pixel of the run already merged. A merge there
+  // counts one replacement for every match that is not the smallest root,
+  // as the pixel-by-pixel scan does.
   // Zeros are passed over across row ends, so that narrow images pay per
   // row only for rows that hold foreground. A row after a row of zeros
   // finds no match above, so the labels left in the row above are not read.
@@ -127,7 +133,7 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
     std::uint32_t* current = above + width;
     std::size_t rowStart = 0;
     const std::uint16_t* row = image;
-    for (std::size_t i = 0;; ++i) {
+    for (std::size_t i = 0;;) {
       i = static_cast<std::size_t>(FindNonZero(image + i, image + n) - image);
       if (i == n) break;
       if (i - rowStart >= width) {
@@ -135,35 +141,57 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
         row = image + rowStart;
         std::swap(above, current);
       }
-      const std::size_t x = i - rowStart;
+      const std::size_t first = i - rowStart;
+      const std::uint16_t s = row[first];
+      std::size_t last = first;
+      while (last + 1 < width && row[last + 1] == s) ++last;
       const std::uint16_t* const up = rowStart > 0 ? row - width : nullptr;
-      const std::uint16_t s = row[x];
-      std::uint32_t found[4];
+
+      // The run's first pixel: up-right, up, up-left.
+      std::uint32_t found[3];
       int count = 0;
-      auto collect = [&](const std::uint16_t* samples, const std::uint32_t* labels, std::size_t j) {
-        if (samples[j] == s) found[count++] = FindRoot(parent, labels[j]);
-      };
-      if (x > 0) collect(row, current, x - 1);
       if (up != nullptr) {
-        if (x + 1 < width) collect(up, above, x + 1);
-        collect(up, above, x);
-        if (x > 0) collect(up, above, x - 1);
+        if (first + 1 < width && up[first + 1] == s) found[count++] = FindRoot(parent, above[first + 1]);
+        if (up[first] == s) found[count++] = FindRoot(parent, above[first]);
+        if (first > 0 && up[first - 1] == s) found[count++] = FindRoot(parent, above[first - 1]);
       }
-      std::uint32_t label = 0;
+      std::uint32_t root = 0;
       if (count == 0) {
-        label = static_cast<std::uint32_t>(parent.size());
-        parent.push_back(label);
-        size.push_back(1);
+        root = static_cast<std::uint32_t>(parent.size());
+        parent.push_back(root);
+        size.push_back(0);
       } else {
-        label = *std::min_element(found, found + count);
-        ++size[label];
+        root = *std::min_element(found, found + count);
         for (int k = 0; k < count; ++k) {
-          if (found[k] == label) continue;
-          parent[found[k]] = label;
+          if (found[k] == root) continue;
+          parent[found[k]] = root;
           ++replacements;
         }
       }
-      current[x] = label;
+
+      // The rest of the run: at x the left, up and up-left matches are in
+      // the run's group already, so only an up-right pixel that starts a
+      // matching run above can bring another.
+      if (up != nullptr) {
+        const std::size_t stop = std::min(last, width - 2);  // x + 1 must lie in the row
+        for (std::size_t x = first + 1; x <= stop; ++x) {
+          if (up[x + 1] != s || up[x] == s) continue;
+          const std::uint32_t other = FindRoot(parent, above[x + 1]);
+          if (other == root) continue;
+          if (other < root) {
+            // The left match, and the up-left one if any, are not the smallest.
+            replacements += 1 + (up[x - 1] == s ? 1 : 0);
+            parent[root] = other;
+            root = other;
+          } else {
+            ++replacements;
+            parent[other] = root;
+          }
+        }
+      }
+      size[root] += static_cast<std::uint32_t>(last - first + 1);
+      std::fill(current + first, current + last + 1, root);
+      i = rowStart + last + 1;
     }
   }
 
