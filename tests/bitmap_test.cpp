@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -115,8 +116,7 @@ TEST(TBitmap, ResizingKeepsTheTopLeftAndFillsWhite) {
   EXPECT_EQ(bitmap.RowPixels(3)[0], 7);
 }
 
-// The driver's path from the pixel grid to the smaller gradient grid: width
-// first, then height, each shrinking the picture in its own store.
+// Width first, then height, each shrinking the picture in its own store.
 TEST(TBitmap, ShrinkingKeepsTheTopLeft) {
   TBitmap bitmap;
   bitmap.SetBitmapWidth(5);
@@ -147,6 +147,31 @@ TEST(TBitmap, RowsOutsideThePictureThrow) {
   EXPECT_EQ(bitmap.RowPixels(1).size(), 8u);
   EXPECT_THROW(bitmap.SetBitmapWidth(-1), std::runtime_error);
   EXPECT_EQ(bitmap.Width(), 2);
+}
+
+// Both sizes at once give the picture of the two steps, whether the store
+// shrinks in place (the driver's path to the gradient grid), grows, does
+// both, or goes.
+TEST(TBitmap, SettingBothSizesMatchesWidthThenHeight) {
+  const std::int32_t sizes[][2] = {{4, 3}, {5, 4}, {4, 4}, {5, 3}, {2, 6}, {7, 1}, {0, 3}, {3, 0}};
+  for (const auto& to : sizes) {
+    TBitmap once;
+    TBitmap twice;
+    for (TBitmap* bitmap : {&once, &twice}) {
+      bitmap->SetBitmapSize(5, 4);
+      Paint(*bitmap);
+    }
+    once.SetBitmapSize(to[0], to[1]);
+    twice.SetBitmapWidth(to[0]);
+    twice.SetBitmapHeight(to[1]);
+    ASSERT_EQ(once.Width(), twice.Width());
+    ASSERT_EQ(once.Height(), twice.Height());
+    for (std::int32_t y = 0; y < once.Height(); ++y) {
+      const auto a = once.RowPixels(y);
+      const auto b = twice.RowPixels(y);
+      EXPECT_TRUE(std::equal(a.begin(), a.end(), b.begin(), b.end())) << to[0] << " x " << to[1] << ", row " << y;
+    }
+  }
 }
 
 }  // namespace

@@ -57,6 +57,8 @@ void TBitmap::SetBitmapWidth(std::int32_t newWidth) { Resize(newWidth, height_);
 
 void TBitmap::SetBitmapHeight(std::int32_t newHeight) { Resize(width_, newHeight); }
 
+void TBitmap::SetBitmapSize(std::int32_t newWidth, std::int32_t newHeight) { Resize(newWidth, newHeight); }
+
 void TBitmap::EnsurePixelFormat32() { pixelFormat32_ = true; }
 
 void TBitmap::Resize(std::int32_t newWidth, std::int32_t newHeight) {

@@ -36,6 +36,9 @@ class TBitmap {
   // store cannot be obtained.
   void SetBitmapWidth(std::int32_t newWidth);
   void SetBitmapHeight(std::int32_t newHeight);
+  // Both at once: the picture that setting the width and then the height
+  // gives, in one pass over the store instead of two.
+  void SetBitmapSize(std::int32_t newWidth, std::int32_t newHeight);
 
   // Switches to 32 bits per pixel, keeping the picture.
   void EnsurePixelFormat32();

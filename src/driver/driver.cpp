@@ -135,8 +135,7 @@ int Segment(const std::string& inputName, const std::string& baseName, ProgressL
   progress.Show(RunStage::kWritingPictures, 0, 3);
   if (!FitsBmpFile(W, H)) throw std::runtime_error("picture too large for a BMP file");
   TBitmap bitmap;
-  bitmap.SetBitmapWidth(W);
-  bitmap.SetBitmapHeight(H);
+  bitmap.SetBitmapSize(W, H);
   RenderWindowed(inputImage.get(), bitmap, W, H, kInputLow, kInputHigh);
   bitmap.SaveBmpFile(baseName + "_In.bmp");
   inputImage.reset();
@@ -145,8 +144,7 @@ int Segment(const std::string& inputName, const std::string& baseName, ProgressL
   bitmap.SaveBmpFile(baseName + "_Reg.bmp");
   pixelMask.reset();
   progress.Show(RunStage::kWritingPictures, 2, 3);
-  bitmap.SetBitmapWidth(W1);
-  bitmap.SetBitmapHeight(H1);
+  bitmap.SetBitmapSize(W1, H1);
   RenderWindowedFloat(gradient.get(), bitmap, W1, H1, stats.minValue, stats.maxValue);
   bitmap.SaveBmpFile(baseName + "_Grad.bmp");
   progress.Erase();
