@@ -31,26 +31,47 @@ TEST(ComputeRobertsGradient, SumOfSquaresPastTwoToThe32IsExact) {
   EXPECT_EQ(g, RootOf(2.0 * 65535 * 65535));  // not 0 - 65535 squared twice in 32 bits
 }
 
-TEST(ComputeRobertsGradient, ShortRowsGoManyAtATimeWithTheSameCells) {
-  // Rows short enough to go in blocks, across several blocks, and one row
-  // long enough to be its own range; one spare float after the gradient.
-  for (const auto& [W, H] : {std::pair{2, 5000}, {3, 3000}, {4, 1500}, {31, 300}, {32, 40}}) {
-    std::vector<std::uint16_t> image(static_cast<std::size_t>(W) * H);
-    std::uint32_t state = static_cast<std::uint32_t>(W * 131 + H);
-    for (auto& v : image) v = static_cast<std::uint16_t>((state = state * 1664525u + 1013904223u) >> 16);
-    const std::size_t cells = static_cast<std::size_t>(W - 1) * (H - 1);
-    std::vector<float> expected(cells + 1, -1.0f);
-    for (std::int32_t y = 0; y + 1 < H; ++y) {
-      for (std::int32_t x = 0; x + 1 < W; ++x) {
-        const double a = std::int32_t{image[y * W + x]} - image[(y + 1) * W + x + 1];
-        const double b = std::int32_t{image[y * W + x + 1]} - image[(y + 1) * W + x];
-        expected[static_cast<std::size_t>(y) * (W - 1) + x] = RootOf(a * a + b * b);
+// Rows short enough to go in blocks, across several blocks, and rows long
+// enough to be their own range; one spare float after the gradient. The
+// samples' range decides how the roots are taken: below 2048 every sum of
+// squares is exact in float, with 12 bits some ranges are not, with 16 bits
+// nearly none is, and one large step in an otherwise flat image makes just
+// its range go in double.
+TEST(ComputeRobertsGradient, EveryShapeAndRangeGivesTheRootsOfDoubleSums) {
+  for (const auto& [W, H] : {std::pair{2, 5000}, {3, 3000}, {4, 1500}, {31, 300}, {32, 40}, {700, 9}}) {
+    for (const std::uint32_t bits : {11u, 12u, 16u, 0u}) {
+      std::vector<std::uint16_t> image(static_cast<std::size_t>(W) * H);
+      std::uint32_t state = static_cast<std::uint32_t>(W * 131 + H + bits);
+      for (auto& v : image) {
+        state = state * 1664525u + 1013904223u;
+        v = static_cast<std::uint16_t>(bits == 0 ? 1000 + (state >> 31) : (state >> 16) >> (16 - bits));
       }
+      if (bits == 0) image[image.size() / 2] = 65535;
+      const std::size_t cells = static_cast<std::size_t>(W - 1) * (H - 1);
+      std::vector<float> expected(cells + 1, -1.0f);
+      for (std::int32_t y = 0; y + 1 < H; ++y) {
+        for (std::int32_t x = 0; x + 1 < W; ++x) {
+          const double a = std::int32_t{image[y * W + x]} - image[(y + 1) * W + x + 1];
+          const double b = std::int32_t{image[y * W + x + 1]} - image[(y + 1) * W + x];
+          expected[static_cast<std::size_t>(y) * (W - 1) + x] = RootOf(a * a + b * b);
+        }
+      }
+      std::vector<float> gradient(cells + 1, -1.0f);
+      ComputeRobertsGradient(gradient.data(), image.data(), W, H);
+      EXPECT_EQ(gradient, expected) << W << " x " << H << ", " << bits << " bits";
     }
-    std::vector<float> gradient(cells + 1, -1.0f);
-    ComputeRobertsGradient(gradient.data(), image.data(), W, H);
-    EXPECT_EQ(gradient, expected) << W << " x " << H;
   }
+}
+
+// What the float roots rest on: below 2^24 the float root of an integer is
+// its double root rounded to float, for every integer.
+TEST(ComputeRobertsGradient, FloatRootsOfIntegersBelow2To24AreRoundedDoubleRoots) {
+  std::uint32_t differing = 0;
+  for (std::uint32_t v = 0; v < (1u << 24); ++v) {
+    const auto f = static_cast<float>(v);
+    differing += std::sqrt(f) != static_cast<float>(std::sqrt(static_cast<double>(v))) ? 1 : 0;
+  }
+  EXPECT_EQ(differing, 0u);
 }
 
 TEST(ComputeRobertsGradient, SingleRowOrColumnWritesNothing) {
