@@ -91,7 +91,7 @@ int Segment(const std::string& inputName, const std::string& baseName, ProgressL
   // Every buffer is written whole before it is read, so none is cleared, and
   // each is released as soon as no later step reads it.
   auto inputImage = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n));
-  const auto gradient = ObtainBuffer<float>(static_cast<std::size_t>(n1));
+  auto gradient = ObtainBuffer<float>(static_cast<std::size_t>(n1));
   auto cellMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n1));
   auto pixelMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n));
 
@@ -134,18 +134,23 @@ int Segment(const std::string& inputName, const std::string& baseName, ProgressL
   // bitmap of that size is made for nothing. The gradient picture is smaller.
   progress.Show(RunStage::kWritingPictures, 0, 3);
   if (!FitsBmpFile(W, H)) throw std::runtime_error("picture too large for a BMP file");
+  // Each picture's source is released as soon as it is drawn, before the
+  // save: the file's cache then takes memory that was in use a moment ago.
+  // (Memory left idle for long may have been handed back to a hypervisor,
+  // and touching it again costs more than writing it.)
   TBitmap bitmap;
   bitmap.SetBitmapSize(W, H);
   RenderWindowed(inputImage.get(), bitmap, W, H, kInputLow, kInputHigh);
-  bitmap.SaveBmpFile(baseName + "_In.bmp");
   inputImage.reset();
+  bitmap.SaveBmpFile(baseName + "_In.bmp");
   progress.Show(RunStage::kWritingPictures, 1, 3);
   RenderLabels(pixelMask.get(), bitmap, W, H);
-  bitmap.SaveBmpFile(baseName + "_Reg.bmp");
   pixelMask.reset();
+  bitmap.SaveBmpFile(baseName + "_Reg.bmp");
   progress.Show(RunStage::kWritingPictures, 2, 3);
   bitmap.SetBitmapSize(W1, H1);
   RenderWindowedFloat(gradient.get(), bitmap, W1, H1, stats.minValue, stats.maxValue);
+  gradient.reset();
   bitmap.SaveBmpFile(baseName + "_Grad.bmp");
   progress.Erase();
   return 0;
