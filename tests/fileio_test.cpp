@@ -46,6 +46,25 @@ TEST(WriteWholeFile, ReplacesALongerFileWithThePiecesInOrder) {
   EXPECT_EQ(test::ReadFile(dir / "out"), "abcd");
 }
 
+// Pieces are written as they come, up to the first empty one; a failure
+// to make a piece leaves the file with the pieces before it.
+TEST(WriteFileInPieces, WritesEachPieceUntilAnEmptyOneOrAFailure) {
+  test::ScratchDir dir;
+  const std::string pieces[] = {"ab", "c", "", "never"};
+  int asked = 0;
+  WriteFileInPieces(dir / "out", [&]() { return Bytes(pieces[asked++]); });
+  EXPECT_EQ(test::ReadFile(dir / "out"), "abc");
+  EXPECT_EQ(asked, 3);
+
+  asked = 0;
+  const auto failing = [&]() {
+    if (asked == 2) throw std::runtime_error("no piece");
+    return Bytes(pieces[asked++]);
+  };
+  EXPECT_THROW(WriteFileInPieces(dir / "out", failing), std::runtime_error);
+  EXPECT_EQ(test::ReadFile(dir / "out"), "abc");
+}
+
 TEST(WriteWholeFile, FailuresThrow) {
   test::ScratchDir dir;
   EXPECT_THROW(WriteWholeFile(dir / "missing/out", {Bytes("a")}), std::runtime_error);

@@ -76,4 +76,20 @@ TEST(WriteTextImage, MatchesAPlainLoopOnRandomLabelImages) {
   }
 }
 
+// The text leaves in pieces of about a megabyte: a piece may end inside a
+// row, after a row, or inside a run of zeros, and a row may span pieces.
+TEST(WriteTextImage, TextsOfManyPiecesMatchAPlainLoop) {
+  const std::pair<std::int32_t, std::int32_t> shapes[] = {{600000, 2}, {3, 200000}, {1, 500001}, {1500, 700}};
+  test::ScratchDir dir;
+  std::uint32_t seed = 0;
+  for (const auto& [W, H] : shapes) {
+    std::mt19937 random(++seed);
+    std::vector<std::uint16_t> image(static_cast<std::size_t>(W) * H, 0);
+    for (auto& v : image) v = random() % 3 == 0 ? 0 : static_cast<std::uint16_t>(random() >> (16 + random() % 16));
+    WriteTextImage(dir / "labels", image.data(), W, H);
+    ASSERT_EQ(test::ReadFile(dir / "labels"), PlainText(image, W, H)) << W << " x " << H;
+  }
+}
+
 }  // namespace
+

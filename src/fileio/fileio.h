@@ -1,12 +1,14 @@
 #pragma once
-// Whole-file access for the readers and writers: every file is read or
-// written in one piece, and every failure is raised as std::runtime_error,
-// so no caller can mistake a short transfer for success. The POSIX build
+// Whole-file access for the readers and writers: every file is read in one
+// piece and written whole, at once or piece by piece, and every failure is
+// raised as std::runtime_error, so no caller can mistake a short transfer
+// for success. The POSIX build
 // works on file descriptors; the portable build (EDGESEG_PORTABLE) uses only
 // the standard library and keeps every result it can; the Windows build
 // works on file handles and shares no file while it has it open.
 
 #include <cstddef>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <span>
@@ -51,3 +53,11 @@ FileBytes ReadWholeFile(const std::string& name);
 // file).
 void WriteWholeFile(const std::string& name,
                     std::initializer_list<std::span<const std::byte>> pieces);
+
+// Gives the next piece of a file as it is made; an empty piece ends the file.
+using NextPiece = std::function<std::span<const std::byte>()>;
+
+// The same for a file made piece by piece, so that a long text needs no
+// buffer of its whole length: each piece is written before the next is
+// asked for. What next throws ends the writing as a failed write does.
+void WriteFileInPieces(const std::string& name, const NextPiece& next);

@@ -89,15 +89,14 @@ FileBytes ReadWholeFile(const std::string& name) {
   return bytes;
 }
 
-void WriteWholeFile(const std::string& name,
-                    std::initializer_list<std::span<const std::byte>> pieces) {
+void WriteFileInPieces(const std::string& name, const NextPiece& next) {
   // A device or a pipe could block the open or swallow the bytes: only a
   // regular file, or a name not yet taken, is written.
   const fs::file_status status = StatusOf(name);
   if (fs::exists(status) && !fs::is_regular_file(status)) throw std::runtime_error("output is not a regular file");
   File file(name, "wb");
   if (file.get() == nullptr) throw std::runtime_error("cannot create output file");
-  for (const auto piece : pieces) {
+  for (auto piece = next(); !piece.empty(); piece = next()) {
     for (std::size_t done = 0; done < piece.size();) {
       const std::size_t want = std::min(piece.size() - done, kMaxTransfer);
       if (std::fwrite(piece.data() + done, 1, want, file.get()) != want) {

@@ -89,8 +89,7 @@ FileBytes ReadWholeFile(const std::string& name) {
   return bytes;
 }
 
-void WriteWholeFile(const std::string& name,
-                    std::initializer_list<std::span<const std::byte>> pieces) {
+void WriteFileInPieces(const std::string& name, const NextPiece& next) {
   // O_NONBLOCK makes the open of a named pipe without a reader fail instead
   // of waiting forever; the writes themselves block as usual.
   FileDescriptor file(::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666));
@@ -99,6 +98,6 @@ void WriteWholeFile(const std::string& name,
   if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
     throw std::runtime_error("cannot create output file");
   }
-  for (const auto piece : pieces) WriteAll(file.get(), piece.data(), piece.size());
+  for (auto piece = next(); !piece.empty(); piece = next()) WriteAll(file.get(), piece.data(), piece.size());
   if (!file.Close()) throw std::runtime_error("cannot close output file");
 }

@@ -142,14 +142,13 @@ FileBytes ReadWholeFile(const std::string& name) {
   return bytes;
 }
 
-void WriteWholeFile(const std::string& name,
-                    std::initializer_list<std::span<const std::byte>> pieces) {
+void WriteFileInPieces(const std::string& name, const NextPiece& next) {
   // Opened as it is and then emptied, rather than created anew: creating
   // over a hidden or system file fails, and any file of that name is to be
   // replaced.
   FileHandle file = OpenExclusive(name, GENERIC_WRITE, OPEN_ALWAYS);
   if (file.get() == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create output file");
   if (IsDiskFile(file.get()) && !::SetEndOfFile(file.get())) throw std::runtime_error("cannot empty output file");
-  for (const auto piece : pieces) WriteAll(file.get(), piece.data(), piece.size());
+  for (auto piece = next(); !piece.empty(); piece = next()) WriteAll(file.get(), piece.data(), piece.size());
   if (!file.Close()) throw std::runtime_error("cannot close output file");
 }

@@ -61,42 +61,73 @@ bool EightZeros(const std::uint16_t* p) {
   return (first | second) == 0;
 }
 
+// The text of count samples, each followed by a space.
+char* AppendSamples(char* out, const std::uint16_t* samples, std::size_t count) {
+  std::size_t x = 0;
+  while (x < count) {
+    if (count - x >= 8 && EightZeros(samples + x)) {
+      std::memcpy(out, kEightZeros, kEightZerosLength);
+      out += kEightZerosLength;
+      x += 8;
+      continue;
+    }
+    out = AppendDecimal(out, samples[x++]);
+    *out++ = ' ';
+  }
+  return out;
+}
+
+// The most text one sample can take: five digits and a separator.
+constexpr std::size_t kMaxSampleText = 6;
+
+// The text goes to the file a piece of this size at a time: small enough to
+// stay in the cache between being formatted and being written, large enough
+// that the calls cost nothing next to the bytes.
+constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+
 }  // namespace
 
 std::int32_t WriteTextImage(const std::string& name, const std::uint16_t* image,
                             std::int32_t W, std::int32_t H) {
   const std::size_t n = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
-  // Sized exactly, so that a large image asks for no more memory than its
-  // text: a digit and a separator per sample, plus the further digits of
-  // values from 10 up. The count has no branch, so it vectorises.
+  // The length the text must have: a digit and a separator per sample, plus
+  // the further digits of values from 10 up. The count has no branch, so it
+  // vectorises.
   std::size_t length = 2 * n;
   for (std::size_t i = 0; i < n; ++i) {
     const std::uint16_t v = image[i];
     length += static_cast<std::size_t>((v >= 10) + (v >= 100) + (v >= 1000) + (v >= 10000));
   }
   // Every sample is followed by a space, and the last one of each row then
-  // has its space turned into a line feed.
-  const auto text = ObtainBuffer<char>(length);
-  char* out = text.get();
-  const std::size_t width = static_cast<std::size_t>(W);
-  for (std::int32_t y = 0; y < H; ++y) {
-    const std::uint16_t* row = image + static_cast<std::size_t>(y) * width;
-    std::size_t x = 0;
-    while (x < width) {
-      if (width - x >= 8 && EightZeros(row + x)) {
-        std::memcpy(out, kEightZeros, kEightZerosLength);
-        out += kEightZerosLength;
-        x += 8;
-        continue;
+  // has its space turned into a line feed. A piece ends where the next
+  // sample might not fit, also inside a row, however long rows are.
+  const std::size_t width = W > 0 ? static_cast<std::size_t>(W) : 0;
+  const std::size_t height = H > 0 && width > 0 ? static_cast<std::size_t>(H) : 0;
+  const auto piece = ObtainBuffer<char>(kPieceBytes);
+  std::size_t y = 0;
+  std::size_t x = 0;
+  std::size_t written = 0;
+  WriteFileInPieces(name, [&]() -> std::span<const std::byte> {
+    char* out = piece.get();
+    while (y < height) {
+      const std::size_t room = static_cast<std::size_t>(piece.get() + kPieceBytes - out) / kMaxSampleText;
+      const std::size_t take = std::min(width - x, room);
+      if (take == 0) break;
+      out = AppendSamples(out, image + y * width + x, take);
+      x += take;
+      if (x == width) {
+        out[-1] = '\n';
+        x = 0;
+        ++y;
       }
-      out = AppendDecimal(out, row[x++]);
-      *out++ = ' ';
     }
-    if (W > 0) out[-1] = '\n';
-  }
-  // A count that disagreed with the formatting would have written past the
-  // buffer or left garbage in it: neither may reach the file.
-  if (static_cast<std::size_t>(out - text.get()) != length) throw std::runtime_error("label text length mismatch");
-  WriteWholeFile(name, {std::as_bytes(std::span(text.get(), length))});
+    written += static_cast<std::size_t>(out - piece.get());
+    // A count that disagreed with the formatting would mean a wrong text:
+    // it must not pass for a label image.
+    if (written > length || (y == height && written != length)) {
+      throw std::runtime_error("label text length mismatch");
+    }
+    return std::as_bytes(std::span(piece.get(), static_cast<std::size_t>(out - piece.get())));
+  });
   return 0;
 }
