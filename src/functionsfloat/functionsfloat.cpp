@@ -101,19 +101,27 @@ GradientStats ComputeGradientStats(const float* gradient, std::int32_t w, std::i
 
   // Plain double sums in row order: the sign of a variance that rounds to
   // just below zero depends on exactly this order and precision.
+  // The extremes and the counts are kept in locals, so that the loop keeps
+  // them in registers and on its own stack rather than in the result.
   double sum = 0;
   double sumSquares = 0;
+  float lowest = gradient[0];
+  float highest = gradient[0];
+  std::array<std::int32_t, kHistogramBins> histogram{};
   for (std::int32_t y = 1; y < h - 1; ++y) {
     const float* row = gradient + static_cast<std::size_t>(y) * w;
     for (std::int32_t x = 1; x < w - 1; ++x) {
       const float v = row[x];
-      if (v < stats.minValue) stats.minValue = v;
-      if (v > stats.maxValue) stats.maxValue = v;
+      lowest = v < lowest ? v : lowest;
+      highest = v > highest ? v : highest;
       sum += v;
       sumSquares += static_cast<double>(v) * v;
-      ++stats.histogram[BinOf(v)];
+      ++histogram[BinOf(v)];
     }
   }
+  stats.minValue = lowest;
+  stats.maxValue = highest;
+  stats.histogram = histogram;
   const std::int32_t n = (w - 2) * (h - 2);
   stats.sampleCount = n;
   stats.mean = static_cast<float>(sum / n);
