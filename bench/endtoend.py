@@ -9,7 +9,11 @@ input file's size). Images are generated once into BUILD/bench-images.
 With --large, photographs of 16384 and 24576 pixels square (1.2 and 2.7 GB
 of text) follow; they need about 14 GB of free disk, which is checked first.
 Every run's output files are removed before the next run, so that no more
-than one run's outputs take disk or page cache at a time.
+than one run's outputs take disk or page cache at a time. With --idle S
+every timed run of the table waits S seconds first: on a virtual machine
+that hands memory left free for a while back to its host, each program then
+starts from the same state, instead of the floor finding the pages that
+edgeseg has just freed still at hand.
 
 With --gallery, times the shape gallery instead: pictures of --side squared
 pixels whose shapes stress the steps differently, each in rounds alternated
@@ -23,6 +27,7 @@ import os
 import statistics
 import subprocess
 import sys
+import time
 
 IMAGES = [
     ("photo1024", "photo", 1024),
@@ -146,11 +151,15 @@ def main():
                         help="with --gallery: every picture has side**2 pixels (default 4096)")
     parser.add_argument("--base", help="with --gallery: a second edgeseg timed in the same rounds, "
                         "for example the build before a change")
+    parser.add_argument("--idle", type=float, default=0,
+                        help="seconds to wait before each timed run of the table (default 0)")
     parser.add_argument("--large", action="store_true",
                         help="add photographs of 16384 and 24576 pixels square (about 14 GB of disk)")
     args = parser.parse_args()
     if args.runs < 1:
         parser.error("--runs must be at least 1")
+    if args.idle < 0:
+        parser.error("--idle must not be negative")
     if args.side < 64 or args.side % 2 != 0:
         parser.error("--side must be even and at least 64")
 
@@ -199,10 +208,12 @@ def main():
 
         tool_times, floor_times, peaks = [], [], []
         for _ in range(args.runs):
+            time.sleep(args.idle)
             wall, peak = timed(launcher, [tool, image, tool_base])
             remove_outputs(tool_base)
             tool_times.append(wall)
             peaks.append(peak)
+            time.sleep(args.idle)
             floor_times.append(timed(launcher, [floor, image, floor_base] + sizes)[0])
             remove_outputs(floor_base)
         tool_median = statistics.median(tool_times)
