@@ -236,40 +236,31 @@ TEST(LabelRegions, NeighboursOutsideTheImageOrAcrossARowEndDoNotMatch) {
 TEST(LabelRegions, MatchesTheEagerMergeScanOnRandomMasks) {
   // From 1 x 1 up, wide and tall narrow shapes with rows of zeros between
   // rows of foreground, frames that hold foreground, and several values.
-  struct Shapes {
-    std::int32_t minW, maxW, minH, maxH;
-    std::uint32_t seeds;
-  };
-  const Shapes shapes[] = {{1, 5, 1, 5, 200}, {3, 42, 3, 42, 300}, {200, 700, 1, 6, 30}, {1, 5, 300, 2000, 30}};
-  std::uint32_t seed = 0;
-  for (const Shapes& shape : shapes) {
-    for (std::uint32_t i = 0; i < shape.seeds; ++i) {
-      std::mt19937 random(++seed);
-      const auto W = shape.minW + static_cast<std::int32_t>(random() % (shape.maxW - shape.minW + 1));
-      const auto H = shape.minH + static_cast<std::int32_t>(random() % (shape.maxH - shape.minH + 1));
-      const std::uint32_t density = random() % 100;
-      const std::uint32_t emptyRows = random() % 3 == 0 ? random() % 60 : 0;
-      const auto values = static_cast<std::uint16_t>(1 + seed % 3);
-      const bool frame = seed % 2 == 0;
-      Mask mask(static_cast<std::size_t>(W) * H, 0);
-      for (std::int32_t y = 0; y < H; ++y) {
-        if (random() % 100 < emptyRows) continue;
-        for (std::int32_t x = 0; x < W; ++x) {
-          const bool inner = x > 0 && y > 0 && x + 1 < W && y + 1 < H;
-          if ((inner || frame) && random() % 100 < density) {
-            mask[y * W + x] = static_cast<std::uint16_t>(1 + random() % values);
-          }
+  const test::ShapeRange shapes[] = {
+      {1, 5, 1, 5, 200}, {3, 42, 3, 42, 300}, {200, 700, 1, 6, 30}, {1, 5, 300, 2000, 30}};
+  test::ForEachRandomShape(shapes, [](std::mt19937& random, std::int32_t W, std::int32_t H, std::uint32_t seed) {
+    const std::uint32_t density = random() % 100;
+    const std::uint32_t emptyRows = random() % 3 == 0 ? random() % 60 : 0;
+    const auto values = static_cast<std::uint16_t>(1 + seed % 3);
+    const bool frame = seed % 2 == 0;
+    Mask mask(static_cast<std::size_t>(W) * H, 0);
+    for (std::int32_t y = 0; y < H; ++y) {
+      if (random() % 100 < emptyRows) continue;
+      for (std::int32_t x = 0; x < W; ++x) {
+        const bool inner = x > 0 && y > 0 && x + 1 < W && y + 1 < H;
+        if ((inner || frame) && random() % 100 < density) {
+          mask[y * W + x] = static_cast<std::uint16_t>(1 + random() % values);
         }
       }
-      const std::uint32_t minSize = random() % 12;
-      Mask fast = mask;
-      Mask eager = mask;
-      const std::int32_t fastCount = LabelRegions(fast.data(), W, H, minSize);
-      const std::int32_t eagerCount = EagerLabelRegions(eager, W, H, minSize);
-      ASSERT_EQ(fast, eager) << "seed " << seed << ", " << W << " x " << H;
-      ASSERT_EQ(fastCount, eagerCount) << "seed " << seed << ", " << W << " x " << H;
     }
-  }
+    const std::uint32_t minSize = random() % 12;
+    Mask fast = mask;
+    Mask eager = mask;
+    const std::int32_t fastCount = LabelRegions(fast.data(), W, H, minSize);
+    const std::int32_t eagerCount = EagerLabelRegions(eager, W, H, minSize);
+    ASSERT_EQ(fast, eager) << "seed " << seed << ", " << W << " x " << H;
+    ASSERT_EQ(fastCount, eagerCount) << "seed " << seed << ", " << W << " x " << H;
+  });
 }
 
 TEST(LabelRegions, StressShapesMatchTheEagerMergeScan) {

@@ -90,33 +90,23 @@ TEST(FloodFillFromBorder, DiagonalGapsLetTheKeyThrough) {
 TEST(FloodFillFromBorder, MatchesRepeatedPassesOnRandomMasks) {
   // From 1 x 1 up, rows longer than one 64-sample word, and narrow masks
   // whose rows are read many at a time, past the end of one such block.
-  struct Shapes {
-    std::int32_t minW, maxW, minH, maxH;
-    std::uint32_t seeds;
-  };
-  const Shapes shapes[] = {{1, 5, 1, 5, 200},      {1, 30, 1, 30, 300},     {60, 200, 3, 12, 60},
-                           {300, 900, 8, 40, 30}, {3, 6, 1100, 2200, 12}};
-  std::uint32_t seed = 0;
-  for (const Shapes& shape : shapes) {
-    for (std::uint32_t i = 0; i < shape.seeds; ++i) {
-      std::mt19937 random(++seed);
-      const auto W = shape.minW + static_cast<std::int32_t>(random() % (shape.maxW - shape.minW + 1));
-      const auto H = shape.minH + static_cast<std::int32_t>(random() % (shape.maxH - shape.minH + 1));
-      const std::uint32_t density = random() % 80;
-      Mask mask(static_cast<std::size_t>(W) * H);
-      for (auto& v : mask) v = random() % 100 < density ? static_cast<std::uint16_t>(1 + random() % 2) : 0;
-      // Keys inside as well as on the frame, and frames that stay partly
-      // foreground: every sample holding the key seeds.
-      if (seed % 4 == 0) {
-        for (int k = 0; k < 1 + static_cast<int>(random() % 3); ++k) mask[random() % mask.size()] = kKey;
-      }
-      if (seed % 2 == 0) SetBorderZeros(mask.data(), W, H, kKey);
-      Mask naive = mask;
-      FloodFillFromBorder(mask.data(), W, H, kKey);
-      NaiveFloodFill(naive, W, H, kKey);
-      ASSERT_EQ(mask, naive) << "seed " << seed << ", " << W << " x " << H;
+  const test::ShapeRange shapes[] = {{1, 5, 1, 5, 200},      {1, 30, 1, 30, 300},     {60, 200, 3, 12, 60},
+                                     {300, 900, 8, 40, 30}, {3, 6, 1100, 2200, 12}};
+  test::ForEachRandomShape(shapes, [](std::mt19937& random, std::int32_t W, std::int32_t H, std::uint32_t seed) {
+    const std::uint32_t density = random() % 80;
+    Mask mask(static_cast<std::size_t>(W) * H);
+    for (auto& v : mask) v = random() % 100 < density ? static_cast<std::uint16_t>(1 + random() % 2) : 0;
+    // Keys inside as well as on the frame, and frames that stay partly
+    // foreground: every sample holding the key seeds.
+    if (seed % 4 == 0) {
+      for (int k = 0; k < 1 + static_cast<int>(random() % 3); ++k) mask[random() % mask.size()] = kKey;
     }
-  }
+    if (seed % 2 == 0) SetBorderZeros(mask.data(), W, H, kKey);
+    Mask naive = mask;
+    FloodFillFromBorder(mask.data(), W, H, kKey);
+    NaiveFloodFill(naive, W, H, kKey);
+    ASSERT_EQ(mask, naive) << "seed " << seed << ", " << W << " x " << H;
+  });
 }
 
 TEST(FloodFillFromBorder, StripsJoinedBelowShareTheKeyOfAnyOfThem) {
@@ -224,25 +214,16 @@ TEST(Erode3x3, KeepsOnlyFullNeighbourhoods) {
 TEST(Erode3x3, MatchesAFreshScratchCopyOnRandomMasks) {
   // Small masks, and shapes whose rows are eroded a block of rows at a
   // time: tall narrow ones over several blocks, one longer than a block.
-  struct Shapes {
-    std::int32_t minW, maxW, minH, maxH;
-    std::uint32_t seeds;
-  };
-  const Shapes shapes[] = {{1, 25, 1, 25, 200}, {3, 7, 600, 3000, 20}, {100, 700, 5, 30, 20}, {4000, 5000, 3, 5, 4}};
-  std::uint32_t seed = 0;
-  for (const Shapes& shape : shapes) {
-    for (std::uint32_t i = 0; i < shape.seeds; ++i) {
-      std::mt19937 random(++seed);
-      const auto W = shape.minW + static_cast<std::int32_t>(random() % (shape.maxW - shape.minW + 1));
-      const auto H = shape.minH + static_cast<std::int32_t>(random() % (shape.maxH - shape.minH + 1));
-      Mask mask(static_cast<std::size_t>(W) * H);
-      for (auto& v : mask) v = random() % 10 < 8 ? static_cast<std::uint16_t>(1 + random() % 3) : 0;
-      Mask naive = mask;
-      Erode3x3(mask.data(), W, H);
-      NaiveErode(naive, W, H);
-      ASSERT_EQ(mask, naive) << "seed " << seed << ", " << W << " x " << H;
-    }
-  }
+  const test::ShapeRange shapes[] = {
+      {1, 25, 1, 25, 200}, {3, 7, 600, 3000, 20}, {100, 700, 5, 30, 20}, {4000, 5000, 3, 5, 4}};
+  test::ForEachRandomShape(shapes, [](std::mt19937& random, std::int32_t W, std::int32_t H, std::uint32_t seed) {
+    Mask mask(static_cast<std::size_t>(W) * H);
+    for (auto& v : mask) v = random() % 10 < 8 ? static_cast<std::uint16_t>(1 + random() % 3) : 0;
+    Mask naive = mask;
+    Erode3x3(mask.data(), W, H);
+    NaiveErode(naive, W, H);
+    ASSERT_EQ(mask, naive) << "seed " << seed << ", " << W << " x " << H;
+  });
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,30 @@ inline int ProcessId() {
 #else
   return ::getpid();
 #endif
+}
+
+// A range of random mask sizes, and how many masks to draw from it.
+struct ShapeRange {
+  std::int32_t minW, maxW, minH, maxH;
+  std::uint32_t count;
+};
+
+// Calls check(random, W, H, seed) for each mask of each range in turn. The
+// seeds run 1, 2, ... across the ranges, so a failure's seed names the mask
+// that reproduces it; each generator is seeded with it and has drawn W and
+// H already. The first fatal failure ends the loop.
+template <class Check>
+void ForEachRandomShape(std::span<const ShapeRange> ranges, Check check) {
+  std::uint32_t seed = 0;
+  for (const ShapeRange& range : ranges) {
+    for (std::uint32_t i = 0; i < range.count; ++i) {
+      std::mt19937 random(++seed);
+      const auto W = range.minW + static_cast<std::int32_t>(random() % (range.maxW - range.minW + 1));
+      const auto H = range.minH + static_cast<std::int32_t>(random() % (range.maxH - range.minH + 1));
+      check(random, W, H, seed);
+      if (::testing::Test::HasFatalFailure()) return;
+    }
+  }
 }
 
 // Rows of characters: '.' is 0, '#' is 1, 'K' is the key 65535, and a digit
