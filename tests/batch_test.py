@@ -19,7 +19,7 @@ import subprocess
 import sys
 import tempfile
 
-from readers_test import need, run_tool
+from readers_test import need, run_tool, tool_command
 
 MARKERS = {"one-machine": "<!-- recipe: one machine", "several-machines": "<!-- recipe: several machines"}
 SUFFIXES = ("", "_In.bmp", "_Reg.bmp", "_Grad.bmp")
@@ -67,8 +67,11 @@ def run_recipe(script, work, tool, options=""):
     # ~/.parallel/config or $PARALLEL would change what is tested.
     bin_dir = os.path.join(work, "bin")
     os.makedirs(bin_dir, exist_ok=True)
-    if not os.path.exists(os.path.join(bin_dir, "edgeseg")):
-        os.symlink(os.path.abspath(tool), os.path.join(bin_dir, "edgeseg"))
+    edgeseg = os.path.join(bin_dir, "edgeseg")
+    if not os.path.exists(edgeseg):
+        with open(edgeseg, "w", encoding="utf-8") as f:
+            f.write("#!/bin/sh\nexec " + " ".join(map(shlex.quote, tool_command(os.path.abspath(tool)))) + ' "$@"\n')
+        os.chmod(edgeseg, 0o755)
     env = {"PATH": bin_dir + os.pathsep + os.environ.get("PATH", "/usr/bin:/bin"), "HOME": work,
            "SHELL": "/bin/sh", "LC_ALL": "C", "TMPDIR": work}
     if options:

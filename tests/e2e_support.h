@@ -168,12 +168,27 @@ inline int RunProcess(std::vector<std::string> words, const std::string& outName
 }
 #endif
 
+// The words that start the tool: its path, after the emulator's words in a
+// build for another machine, so that every launcher starts the emulator.
+inline std::vector<std::string> ToolWords() {
+  std::vector<std::string> words;
+  std::string emulator = EDGESEG_TOOL_EMULATOR;
+  for (std::size_t start = 0; start < emulator.size();) {
+    const std::size_t end = std::min(emulator.find(' ', start), emulator.size());
+    if (end > start) words.push_back(emulator.substr(start, end - start));
+    start = end + 1;
+  }
+  words.push_back(EDGESEG_TOOL);
+  return words;
+}
+
 // Runs the tool with args, through the launcher words when there are any
-// (the tool's path and args are appended to them).
+// (the tool's words and args are appended to them).
 inline Outcome RunTool(const test::ScratchDir& dir, const std::vector<std::string>& args,
                        const std::vector<std::string>& launcher = {}) {
   std::vector<std::string> words = launcher;
-  words.push_back(EDGESEG_TOOL);
+  const std::vector<std::string> tool = ToolWords();
+  words.insert(words.end(), tool.begin(), tool.end());
   words.insert(words.end(), args.begin(), args.end());
   const std::string outName = dir / "stdout.txt";
   const std::string errName = dir / "stderr.txt";

@@ -125,7 +125,7 @@ TEST(Edgeseg, ClosedStandardOutputKeepsTheStatus) {
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
     ::close(ends[0]);
-    std::vector<std::string> words = {EDGESEG_TOOL};
+    std::vector<std::string> words = test::ToolWords();
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& word : words) argv.push_back(word.data());

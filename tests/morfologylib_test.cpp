@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "functions/functions.h"
+#include "morfologylib/zerobits.h"
 #include "test_support.h"
 
 namespace {
@@ -176,6 +177,29 @@ TEST(FloodFillFromBorder, SpiralCorridorFillsToItsEnd) {
   FloodFillFromBorder(mask.data(), side, side, kKey);
   EXPECT_EQ(std::count(mask.begin(), mask.end(), 0), 0);
   EXPECT_GT(std::count(mask.begin(), mask.end(), kKey), side * side / 3);
+}
+
+// Zeros and near-zeros (1, 0x8000, 0xFFFF: the values a signed or a byte
+// comparison would take for 0) at every place of the 16-sample lanes.
+TEST(ZeroBits64, PlainAndSse2FormsAgree) {
+  std::mt19937 random(11);
+  const std::uint16_t likely[] = {0, 0, 1, 0x100, 0x8000, 0xFFFF};
+  std::uint16_t samples[64];
+  for (int round = 0; round < 20000; ++round) {
+    for (int i = 0; i < 64; ++i) {
+      samples[i] = round < 64 ? static_cast<std::uint16_t>(i == round ? 0 : 0xFF00)
+                              : likely[random() % std::size(likely)];
+    }
+    if (round < 64) {
+      ASSERT_EQ(ZeroBits64Plain(samples), std::uint64_t{1} << round);
+    }
+#if EDGESEG_HAS_SSE2
+    ASSERT_EQ(ZeroBits64Sse2(samples), ZeroBits64Plain(samples)) << "round " << round;
+#endif
+  }
+#if !EDGESEG_HAS_SSE2
+  GTEST_SKIP() << "no SSE2 form in this build";
+#endif
 }
 
 TEST(FillEnclosedZeros, InnerZerosBecomeOne) {

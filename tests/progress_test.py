@@ -19,6 +19,8 @@ import sys
 import tempfile
 import time
 
+from readers_test import tool_command
+
 WIDTH_PX, HEIGHT_PX = 12000, 8192
 WIDTH = 29  # of every line drawn, and of the blank that erases it
 
@@ -36,7 +38,7 @@ def main():
         # On a terminal.
         master, slave = pty.openpty()
         started = time.monotonic()
-        run = subprocess.Popen([tool, image, os.path.join(scratch, "tty")], stdout=subprocess.PIPE,
+        run = subprocess.Popen(tool_command(tool) + [image, os.path.join(scratch, "tty")], stdout=subprocess.PIPE,
                                stderr=slave)
         os.close(slave)
         seen = b""
@@ -63,7 +65,7 @@ def main():
         assert "\n" not in text, repr(text)
 
         # On a pipe: nothing at all.
-        run = subprocess.run([tool, image, os.path.join(scratch, "pipe")], capture_output=True)
+        run = subprocess.run(tool_command(tool) + [image, os.path.join(scratch, "pipe")], capture_output=True)
         assert (run.returncode, run.stdout, run.stderr) == (0, b"", b""), (run.returncode, run.stdout, run.stderr)
         for suffix in ["", "_In.bmp", "_Reg.bmp", "_Grad.bmp"]:
             with open(os.path.join(scratch, "tty" + suffix), "rb") as a, \

@@ -73,8 +73,14 @@ def need(available, what, debian="python3-numpy python3-pil imagemagick"):
     sys.exit(SKIP)
 
 
+def tool_command(tool):
+    """The words that start the tool: in a build for another machine, its
+    emulator's words (EDGESEG_TOOL_EMULATOR, separated by spaces) first."""
+    return os.environ.get("EDGESEG_TOOL_EMULATOR", "").split() + [tool]
+
+
 def run_tool(tool, input_name, base):
-    run = subprocess.run([tool, input_name, base], capture_output=True, timeout=60)
+    run = subprocess.run(tool_command(tool) + [input_name, base], capture_output=True, timeout=60)
     if run.returncode != 0 or run.stdout:
         sys.exit(f"edgeseg {input_name}: status {run.returncode}, output {run.stdout!r}")
 

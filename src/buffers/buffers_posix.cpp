@@ -25,10 +25,12 @@ std::size_t PageSize() {
 }
 
 // The size of a transparent huge page as the kernel reports it; 2 MiB where
-// it says nothing usable (the size on x86-64 and most arm64 systems).
+// it says nothing usable (the size on x86-64 and most arm64 systems), or
+// where the system is not Linux and has no such file.
 std::size_t HugePageSize() {
   static const std::size_t hugePage = [] {
     std::size_t size = 0;
+#if defined(__linux__)
     const int fd = ::open("/sys/kernel/mm/transparent_hugepage/hpage_pmd_size", O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
       char text[32] = {};
@@ -36,6 +38,7 @@ std::size_t HugePageSize() {
       ::close(fd);
       if (got > 0) size = std::strtoull(text, nullptr, 10);
     }
+#endif
     const bool usable = size >= PageSize() && (size & (size - 1)) == 0 && size <= (std::size_t{1} << 30);
     return usable ? size : std::size_t{2} << 20;
   }();
@@ -82,7 +85,9 @@ void* ObtainBytes(std::size_t bytes, std::size_t& obtainedBytes) {
     Unmap(raw, head);
     Unmap(raw + head + length, hugePage - head);
     data = raw + head;
+#if defined(__linux__)
     ::madvise(data, length, MADV_HUGEPAGE);  // a refusal leaves ordinary pages
+#endif
   }
 #if EDGESEG_ADDRESS_SANITIZER
   // The rest of the last page is mapped but is no part of the buffer.

@@ -1,5 +1,9 @@
 #pragma once
-// Whole-file access for the readers and writers: every file is read in one
+// The platform layer, with src/buffers: everything the tool asks of the
+// system besides memory is here, so that no other unit depends on it. That
+// is the signals that a failing write would raise, binary standard streams,
+// the terminal check for the progress line, and whole-file access for the
+// readers and writers: every file is read in one
 // piece and written whole, at once or piece by piece, and every failure is
 // raised as std::runtime_error, so no caller can mistake a short transfer
 // for success. The POSIX build

@@ -7,37 +7,13 @@
 #include <memory>
 #include <vector>
 
-#include "functions/functions.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "morfologylib/zerobits.h"
 
 namespace {
 
 // Short rows are worked a block of about this many samples at a time, as
 // one range: a loop set-up per row would cost more than the row's work.
 constexpr std::size_t kBlockSamples = 4096;
-
-// Bit i of the result is set when sample i of the 64 is 0.
-std::uint64_t ZeroBits64(const std::uint16_t* samples) {
-#if defined(__SSE2__)
-  std::uint64_t bits = 0;
-  const __m128i zero = _mm_setzero_si128();
-  for (int i = 0; i < 4; ++i) {
-    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + 16 * i));
-    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + 16 * i + 8));
-    // Each comparison gives 0xFFFF or 0 a sample; packing keeps one byte each.
-    const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(low, zero), _mm_cmpeq_epi16(high, zero));
-    bits |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(zeros))} << (16 * i);
-  }
-  return bits;
-#else
-  std::uint64_t bits = 0;
-  for (int i = 0; i < 64; ++i) bits |= std::uint64_t{samples[i] == 0} << i;
-  return bits;
-#endif
-}
 
 // The inner zero samples of a block of whole rows as bits, 64 to a word,
 // bit i for sample i of the block, so that runs of any length cost a few

@@ -8,12 +8,7 @@
 
 #include <cstdint>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#define EDGESEG_HAS_SSE2 1
-#else
-#define EDGESEG_HAS_SSE2 0
-#endif
+#include "common/simd.h"
 
 // Bit i is set when byte i of the 64 bytes at p is a digit, '0' to '9'.
 inline std::uint64_t DigitBitsPlain(const char* p) {

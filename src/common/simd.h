@@ -1,0 +1,13 @@
+#pragma once
+// Which vector instructions the compiler may use, for the fast forms of the
+// analysis steps. Every fast form has a plain form beside it that every
+// build compiles, and the tests hold the two to the same results; this
+// switch only picks which one the steps call. Nothing here allocates,
+// prints or touches the platform.
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define EDGESEG_HAS_SSE2 1
+#else
+#define EDGESEG_HAS_SSE2 0
+#endif
