@@ -81,6 +81,7 @@ TEST(WriteFileInPieces, TheNameHoldsThePreviousFileUntilTheNewOneIsComplete) {
     std::sort(found.begin(), found.end());
     return found;
   };
+  const std::string fresh = "new";
   for (const std::string& name : {std::string("res_In.bmp"), std::string(255, 'n')}) {
     for (const bool fails : {true, false}) {
       test::WriteFile(dir / name, "old");
@@ -88,11 +89,11 @@ TEST(WriteFileInPieces, TheNameHoldsThePreviousFileUntilTheNewOneIsComplete) {
       std::string finalDuring;
       int asked = 0;
       const NextPiece next = [&]() {
-        if (asked++ == 0) return Bytes("new");
+        if (asked++ == 0) return Bytes(fresh);
         during = names();
         finalDuring = test::ReadFile(dir / name);
         if (fails) throw std::runtime_error("no piece");
-        return Bytes("");
+        return std::span<const std::byte>{};
       };
       const std::string what = name.substr(0, 10) + (fails ? " failing" : "");
       if (fails) {
