@@ -1,9 +1,10 @@
 """Runs README.md's GNU parallel recipes as a user would copy them.
 
 Usage: batch_test.py one-machine|several-machines README TOOL
-one-machine runs the recipe on a folder of two good images and a malformed
-one: each good image gives its four files, the same bytes as a direct run,
-the malformed one is reported by message and path, and the status counts it.
+one-machine runs the recipe on a folder of good images, two of them of one
+name in different folders, and a malformed one: each good image gives its
+four files at its own path below out/, the same bytes as a direct run, the
+malformed one is reported by message and path, and the status counts it.
 several-machines runs the other recipe under parallel's --dry-run: each
 image goes to one of the recipe's hosts, its four files come back and both
 are cleaned up there. TOOL is the built edgeseg. Skipped (exit 77) where GNU
@@ -24,11 +25,13 @@ from readers_test import need, run_tool, tool_command
 MARKERS = {"one-machine": "<!-- recipe: one machine", "several-machines": "<!-- recipe: several machines"}
 SUFFIXES = ("", "_In.bmp", "_Reg.bmp", "_Grad.bmp")
 
-# Two good images of different sizes, one with a space in its name, and one
-# whose second line is short.
+# Good images of different sizes, one with a space in its name, two of one
+# name in different folders; and one whose second line is short.
 GOOD = {
     "square": [[3000 if 2 <= x <= 6 and 2 <= y <= 6 else 100 for x in range(9)] for y in range(9)],
     "two words": [[4095 if 3 <= x <= 9 and 1 <= y <= 5 else 40 * x for x in range(13)] for y in range(8)],
+    "a/same": [[2000 if 1 <= x <= 5 and 2 <= y <= 7 else 30 for x in range(10)] for y in range(9)],
+    "b/same": [[2500 if 4 <= x <= 9 and 1 <= y <= 6 else 60 for x in range(12)] for y in range(10)],
 }
 BAD = "bad"
 BAD_TEXT = "1 2 3 4 5\n1 2 3 4\n1 2 3 4 5\n1 2 3 4 5\n1 2 3 4 5\n"
@@ -56,6 +59,7 @@ def is_gnu_parallel():
 def make_images(work):
     os.makedirs(os.path.join(work, "images"))
     for name, rows in GOOD.items():
+        os.makedirs(os.path.dirname(os.path.join(work, "images", name)), exist_ok=True)
         with open(os.path.join(work, "images", name + ".txt"), "w", encoding="ascii") as f:
             f.write("".join(" ".join(map(str, row)) + "\n" for row in rows))
     with open(os.path.join(work, "images", BAD + ".txt"), "w", encoding="ascii") as f:
@@ -88,19 +92,21 @@ def one_machine(script, work, tool):
     expected_out = f"{MESSAGE}: images/{BAD}.txt\n"
     if run.returncode != 1 or run.stdout != expected_out:
         sys.exit(f"status {run.returncode}, output {run.stdout!r}, expected 1 and {expected_out!r}\n{run.stderr}")
-    written = sorted(os.listdir(os.path.join(work, "out")))
+    out = os.path.join(work, "out")
+    written = sorted(os.path.relpath(os.path.join(folder, file), out)
+                     for folder, _, files in os.walk(out) for file in files)
     expected = sorted(name + suffix for name in GOOD for suffix in SUFFIXES)
     if written != expected:
         sys.exit(f"out/ holds {written}, not {expected}")
     # Each file must be the one a direct run makes from that very image.
-    os.makedirs(os.path.join(work, "direct"))
     for name in GOOD:
+        os.makedirs(os.path.dirname(os.path.join(work, "direct", name)), exist_ok=True)
         run_tool(tool, os.path.join(work, "images", name + ".txt"), os.path.join(work, "direct", name))
         for suffix in SUFFIXES:
             if not filecmp.cmp(os.path.join(work, "out", name + suffix), os.path.join(work, "direct", name + suffix),
                                shallow=False):
                 sys.exit(f"out/{name}{suffix} differs from a direct run's")
-    print(f"one machine: 4 files for each of {sorted(GOOD)}, and {expected_out!r}")
+    print(f"one machine: 4 files for each of {sorted(GOOD)} at its path, and {expected_out!r}")
 
 
 def several_machines(script, work, tool):
@@ -114,23 +120,25 @@ def several_machines(script, work, tool):
     # The commands themselves, one an image.
     run = run_recipe(script, work, tool, "--dry-run")
     commands = sorted(shlex.split(line) for line in run.stdout.splitlines())
-    expected = sorted(["mkdir", "-p", "out", "&&", "edgeseg", f"images/{name}.txt", f"out/{name}", "||", "{", "echo",
-                       ":", f"images/{name}.txt;", "false;", "}"] for name in [*GOOD, BAD])
+    expected = sorted(["mkdir", "-p", f"$(dirname {shlex.quote('out/' + name)})", "&&", "edgeseg", f"images/{name}.txt",
+                       f"out/{name}", "||", "{", "echo", ":", f"images/{name}.txt;", "false;", "}"]
+                      for name in [*GOOD, BAD])
     if run.returncode != 0 or commands != expected:
         sys.exit(f"--dry-run, status {run.returncode}:\n{run.stdout}{run.stderr}\nexpected the commands {expected}")
 
     # With -vv parallel also prints the ssh and rsync around each: the
-    # image sent to a host, each of its files fetched back into out/, both
-    # removed there. Checked for the names without a space, whose quoting is
-    # plain.
+    # image sent to a host, each of its files fetched back to its path below
+    # out/, both removed there. Checked for the names without a space, whose
+    # quoting is plain.
     run = run_recipe(script, work, tool, "--dry-run -vv")
     if run.returncode != 0:
         sys.exit(f"--dry-run -vv, status {run.returncode}:\n{run.stdout}{run.stderr}")
     hosts_pattern = "|".join(map(re.escape, hosts))
-    for name in "square", BAD:
+    for name in "square", "a/same", BAD:
         image = re.escape(f"./images/{name}.txt")
+        folder, base = re.escape(os.path.dirname("out/" + name)), re.escape(os.path.basename(name))
         wanted = [rf"rsync [^;]* {image} (?:{hosts_pattern}):\./\.;", rf"rm -f [^;]*{image}"]
-        wanted += [rf"rsync .*?-- (?:{hosts_pattern}):\./{re.escape(name + suffix)} \./out;" for suffix in SUFFIXES]
+        wanted += [rf"rsync .*?-- (?:{hosts_pattern}):\./{base}{re.escape(suffix)} \./{folder};" for suffix in SUFFIXES]
         wanted += [rf"rm -f [^;]*\./out/{re.escape(name + suffix)}\W" for suffix in SUFFIXES]
         lines = [line for line in run.stdout.splitlines() if f"./images/{name}.txt" in line]
         missing = [pattern for pattern in wanted if not any(re.search(pattern, line) for line in lines)]

@@ -21,9 +21,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -39,7 +41,7 @@ extern char** environ;
 namespace test {
 
 struct Outcome {
-  int status = -1;  // as a POSIX shell sees it: 0, 255 or 254
+  int status = -1;  // as a POSIX shell sees it: 0, 255 or 254; 128 + N after signal N
   std::string out;
   std::string err;
 };
@@ -125,8 +127,8 @@ inline int RunProcess(const std::vector<std::string>& words, const std::string& 
 }
 #else
 // Runs words[0] with the rest as its arguments, standard output and error
-// into the named files; gives its exit status, or -1 when it could not run
-// or did not exit.
+// into the named files; gives its exit status, 128 + N when signal N ended
+// it, or -1 when it could not run.
 inline int RunProcess(std::vector<std::string> words, const std::string& outName, const std::string& errName) {
   std::vector<char*> argv;
   for (auto& word : words) argv.push_back(word.data());
@@ -161,6 +163,7 @@ inline int RunProcess(std::vector<std::string> words, const std::string& outName
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     if (WIFEXITED(wstatus)) status = WEXITSTATUS(wstatus);
+    if (WIFSIGNALED(wstatus)) status = 128 + WTERMSIG(wstatus);
   }
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
@@ -168,9 +171,10 @@ inline int RunProcess(std::vector<std::string> words, const std::string& outName
 }
 #endif
 
-// The words that start the tool: its path, after the emulator's words in a
-// build for another machine, so that every launcher starts the emulator.
-inline std::vector<std::string> ToolWords() {
+// The words that start the tool (or a copy of it): its path, after the
+// emulator's words in a build for another machine, so that every launcher
+// starts the emulator.
+inline std::vector<std::string> ToolWords(const std::string& tool = EDGESEG_TOOL) {
   std::vector<std::string> words;
   std::string emulator = EDGESEG_TOOL_EMULATOR;
   for (std::size_t start = 0; start < emulator.size();) {
@@ -178,20 +182,23 @@ inline std::vector<std::string> ToolWords() {
     if (end > start) words.push_back(emulator.substr(start, end - start));
     start = end + 1;
   }
-  words.push_back(EDGESEG_TOOL);
+  words.push_back(tool);
   return words;
 }
 
 // Runs the tool with args, through the launcher words when there are any
-// (the tool's words and args are appended to them).
+// (the tool's words and args are appended to them). tool names another copy
+// of it. Runs may go on at once from several threads.
 inline Outcome RunTool(const test::ScratchDir& dir, const std::vector<std::string>& args,
-                       const std::vector<std::string>& launcher = {}) {
+                       const std::vector<std::string>& launcher = {}, const std::string& tool = EDGESEG_TOOL) {
+  static std::atomic<int> runs{0};
   std::vector<std::string> words = launcher;
-  const std::vector<std::string> tool = ToolWords();
-  words.insert(words.end(), tool.begin(), tool.end());
+  const std::vector<std::string> toolWords = ToolWords(tool);
+  words.insert(words.end(), toolWords.begin(), toolWords.end());
   words.insert(words.end(), args.begin(), args.end());
-  const std::string outName = dir / "stdout.txt";
-  const std::string errName = dir / "stderr.txt";
+  const std::string run = std::to_string(runs++);
+  const std::string outName = dir / ("stdout" + run + ".txt");
+  const std::string errName = dir / ("stderr" + run + ".txt");
   Outcome outcome;
   outcome.status = RunProcess(words, outName, errName);
   outcome.out = test::ReadFile(outName);
@@ -200,6 +207,53 @@ inline Outcome RunTool(const test::ScratchDir& dir, const std::vector<std::strin
   std::filesystem::remove(errName);
   return outcome;
 }
+
+#if !defined(_WIN32)
+// Launchers for RunTool, the only places that say how the tool is started
+// under another program.
+
+// strace -f into log, with the further options given. The leak checker of
+// sanitizer builds cannot run under a tracer.
+inline std::vector<std::string> UnderStrace(const std::string& log, const std::vector<std::string>& options) {
+  const char* const asan = std::getenv("ASAN_OPTIONS");
+  const std::string asanOptions = "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") + ":detect_leaks=0";
+  std::vector<std::string> words = {"/usr/bin/strace", "-f", "-qq", "-o", log, "-E", asanOptions};
+  words.insert(words.end(), options.begin(), options.end());
+  return words;
+}
+
+// Under a file-size limit of bytes.
+inline std::vector<std::string> UnderFileSizeLimit(std::uintmax_t bytes) {
+  return {"/usr/bin/prlimit", "--fsize=" + std::to_string(bytes), "--"};
+}
+
+// As the user and group nobody (65534), without other groups: the tool
+// must be a copy that nobody may run (see CopyOfTool).
+inline std::vector<std::string> AsNobody() {
+  return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+}
+
+// A copy of the tool in dir, which any user may run.
+inline std::string CopyOfTool(const test::ScratchDir& dir) {
+  const std::string copy = dir / "edgeseg";
+  std::filesystem::copy_file(EDGESEG_TOOL, copy, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::permissions(copy, std::filesystem::perms(0755));
+  return copy;
+}
+
+// In a private mount namespace where an empty tmpfs of sizeKiB is mounted
+// on the folder mountPoint: the files of the folder seed are copied into it
+// first, and after the run whatever it holds is copied to the folder
+// result, since the tmpfs goes with the namespace. The run's status is
+// kept. Needs root, as CI runs.
+inline std::vector<std::string> InSmallFilesystem(const std::string& mountPoint, int sizeKiB,
+                                                  const std::string& seed, const std::string& result) {
+  const std::string script =
+      "mount -t tmpfs -o size=" + std::to_string(sizeKiB) + "k edgeseg \"$1\" && cp -a \"$2/.\" \"$1/\" || exit 99\n"
+      "mountPoint=$1 result=$3\nshift 3\n\"$@\"\nstatus=$?\ncp -a \"$mountPoint/.\" \"$result/\"\nexit $status\n";
+  return {"/usr/bin/unshare", "-m", "--propagation", "private", "/bin/sh", "-c", script, "sh", mountPoint, seed, result};
+}
+#endif
 
 // The names in the directory, sorted.
 inline std::vector<std::string> FilesIn(const test::ScratchDir& dir) {
@@ -286,6 +340,30 @@ inline void ExpectOutputsBefore(const std::filesystem::path& good, const std::fi
       EXPECT_FALSE(std::filesystem::exists(out / output)) << failed << ": " << output;
     }
   }
+}
+
+// After a run into the directory out, which held the outputs of the
+// directory previous, that failed at the output named failed: the outputs
+// before it are the good run's (in the directory good), it and those after
+// it are previous's or absent as they were, and out holds nothing else (no
+// temporary file). failed "" is a run that succeeded.
+inline void ExpectOutputsAfterFailure(const std::filesystem::path& good, const std::filesystem::path& previous,
+                                      const std::filesystem::path& out, const std::string& failed) {
+  bool before = true;
+  std::vector<std::string> expected;
+  for (const std::string& output : kOutputs) {
+    before = before && output != failed;
+    const std::filesystem::path source = (before ? good : previous) / output;
+    if (std::filesystem::exists(source)) {
+      EXPECT_EQ(ReadFile((out / output).string()), ReadFile(source.string())) << failed << ": " << output;
+      expected.push_back(output);
+    }
+  }
+  std::sort(expected.begin(), expected.end());
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::directory_iterator(out)) found.push_back(entry.path().filename().string());
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, expected) << failed;
 }
 
 // After a run into the directory out that succeeded: the same four files,

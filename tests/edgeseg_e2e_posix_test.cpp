@@ -12,6 +12,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,14 @@ using test::LabelText;
 using test::Outcome;
 using test::RunTool;
 using test::TwoBlocks;
+
+// Skips the test where strace is missing, or fails it where every tool is
+// required (CI).
+#define REQUIRE_STRACE()                                                                     \
+  if (!fs::exists("/usr/bin/strace")) {                                                      \
+    if (std::getenv("EDGESEG_REQUIRE_READERS") != nullptr) FAIL() << "strace is missing";    \
+    GTEST_SKIP() << "strace is missing";                                                     \
+  }
 
 TEST(Edgeseg, NamedPipeEndsWithoutReading) {
   test::ScratchDir dir;
@@ -64,7 +74,8 @@ TEST(Edgeseg, FailedWritesAreNeverSuccess) {
 }
 
 // A file-size limit makes the write that reaches it fail: the run ends with
-// its message and status, not by SIGXFSZ, and keeps the files before it.
+// its message and status, not by SIGXFSZ, keeps the files before it, and
+// leaves the one it cut and those after it as they were.
 TEST(Edgeseg, AFileSizeLimitFailsTheWriteNotTheProcess) {
   test::ScratchDir dir;
   test::WriteFile(dir / "in.txt", ImageText(200, 150, TwoBlocks));
@@ -72,6 +83,10 @@ TEST(Edgeseg, AFileSizeLimitFailsTheWriteNotTheProcess) {
   const std::uintmax_t labelSize = fs::file_size(dir / "res");
   const std::uintmax_t pictureSize = fs::file_size(dir / "res_In.bmp");
   ASSERT_LT(labelSize, pictureSize);
+  const fs::path previous = dir / "previous";
+  fs::create_directory(previous);
+  test::WriteFile(dir / "small.txt", ImageText(20, 14, TwoBlocks));
+  ASSERT_EQ(RunTool(dir, {dir / "small.txt", previous / "res"}).status, 0);
 
   // Each limit cuts one file: the one that first outgrows it. The limit
   // holds for the captured message too, so none is below its length.
@@ -79,13 +94,11 @@ TEST(Edgeseg, AFileSizeLimitFailsTheWriteNotTheProcess) {
       {100, "res"}, {labelSize - 1, "res"}, {labelSize, "res_In.bmp"}, {pictureSize - 1, "res_In.bmp"}};
   for (const auto& [limit, cut] : cases) {
     const fs::path out = dir / ("limit " + std::to_string(limit));
-    fs::create_directory(out);
-    const Outcome run =
-        RunTool(dir, {dir / "in.txt", out / "res"}, {"/usr/bin/prlimit", "--fsize=" + std::to_string(limit), "--"});
+    fs::copy(previous, out);
+    const Outcome run = RunTool(dir, {dir / "in.txt", out / "res"}, test::UnderFileSizeLimit(limit));
     EXPECT_EQ(run.status, 254) << limit;
     EXPECT_EQ(run.out, "Execution error") << limit;
-    EXPECT_EQ(fs::file_size(out / cut), limit) << limit;
-    test::ExpectOutputsBefore(dir.path(), out, cut);
+    test::ExpectOutputsAfterFailure(dir.path(), previous, out, cut);
   }
 }
 
@@ -94,23 +107,196 @@ TEST(Edgeseg, AFileSizeLimitFailsTheWriteNotTheProcess) {
 // and too few samples from the other, and a success made of samples never
 // read. strace counts the opens.
 TEST(Edgeseg, TheInputIsOpenedOnce) {
-  if (!fs::exists("/usr/bin/strace")) {
-    if (std::getenv("EDGESEG_REQUIRE_READERS") != nullptr) FAIL() << "strace is missing";
-    GTEST_SKIP() << "strace is missing";
-  }
+  REQUIRE_STRACE();
   test::ScratchDir dir;
   test::WriteFile(dir / "in.txt", ImageText(20, 14, TwoBlocks));
   const std::string log = dir / "opens.log";
-  // The leak checker of sanitizer builds cannot run under a tracer.
-  const char* const asan = std::getenv("ASAN_OPTIONS");
-  const std::string asanOptions = "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") + ":detect_leaks=0";
   const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"},
-                              {"/usr/bin/strace", "-f", "-qq", "-o", log, "-e", "trace=open,openat,openat2",
-                               "-E", asanOptions, "-P", dir / "in.txt"});
+                              test::UnderStrace(log, {"-e", "trace=open,openat,openat2", "-P", dir / "in.txt"}));
   EXPECT_EQ(run.status, 0);
   const std::string opens = test::ReadFile(log);
   EXPECT_EQ(std::count(opens.begin(), opens.end(), '\n'), 1) << opens;
   EXPECT_EQ(test::ReadFile(dir / "res"), LabelText(kTwoBlockLabels));
+}
+
+// A picture of a test run's size that differs from run to run by seed:
+// noise on blocks, so that the regions, and the label text's length, differ.
+std::string SeededImage(int W, int H, int seed) {
+  return ImageText(W, H, [seed](int x, int y) {
+    const int block = (x / (7 + seed) + y / (5 + seed)) % 3;
+    return block == 0 ? 3000 + (x * y * seed) % 900 : 50 * block + (x + y) % 20;
+  });
+}
+
+// Runs onto one name at once each leave whole files: the last rename wins,
+// file by file, so every output is some run's complete file, and no
+// temporary file stays.
+TEST(Edgeseg, ConcurrentRunsOntoOneNameLeaveWholeFiles) {
+  constexpr int kRuns = 8;
+  test::ScratchDir dir;
+  const auto image = [&dir](int i) { return dir / ("in" + std::to_string(i) + ".txt"); };
+  const auto alone = [&dir](int i) { return dir.path() / ("alone" + std::to_string(i)); };
+  const fs::path shared = dir.path() / "shared";
+  for (int i = 0; i < kRuns; ++i) {
+    test::WriteFile(image(i), SeededImage(700 + 30 * i, 500 + 20 * i, i + 1));
+    fs::create_directory(alone(i));
+    ASSERT_EQ(RunTool(dir, {image(i), alone(i) / "res"}).status, 0);
+  }
+  fs::create_directory(shared);
+  std::vector<Outcome> runs(kRuns);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kRuns; ++i) {
+    threads.emplace_back([&, i] { runs[i] = RunTool(dir, {image(i), shared / "res"}); });
+  }
+  for (auto& thread : threads) thread.join();
+  for (const Outcome& run : runs) EXPECT_EQ(run.status, 0);
+  for (const std::string& output : test::kOutputs) {
+    const std::string written = test::ReadFile(shared / output);
+    bool whole = false;
+    for (int i = 0; i < kRuns; ++i) whole = whole || written == test::ReadFile(alone(i) / output);
+    EXPECT_TRUE(whole) << output << " is no run's file";
+  }
+  test::ExpectOutputsAfterFailure(shared, shared, shared, "");
+}
+
+// A run ended by a signal while it writes leaves each name with its
+// previous file or this run's whole one, in the order of writing, removes
+// the temporary file it was writing, and ends by that very signal. strace
+// raises the signal at the Nth write: the label text takes writes 1 and 2
+// (a megabyte each), each picture two more (headers, pixels).
+TEST(Edgeseg, ASignalWhileWritingLeavesWholeFilesOnly) {
+  REQUIRE_STRACE();
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", SeededImage(800, 700, 3));
+  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+  ASSERT_GT(fs::file_size(dir / "res"), std::uintmax_t{1} << 20);
+  const fs::path previous = dir / "previous";
+  fs::create_directory(previous);
+  test::WriteFile(dir / "small.txt", ImageText(20, 14, TwoBlocks));
+  ASSERT_EQ(RunTool(dir, {dir / "small.txt", previous / "res"}).status, 0);
+
+  struct Case {
+    int write;
+    int signal;
+    std::string during;  // the output being written
+  };
+  const std::vector<Case> cases = {
+      {1, SIGTERM, "res"}, {4, SIGTERM, "res_In.bmp"}, {6, SIGINT, "res_Reg.bmp"}, {7, SIGHUP, "res_Grad.bmp"}};
+  for (const auto& [write, signal, during] : cases) {
+    const fs::path out = dir / ("write " + std::to_string(write));
+    fs::copy(previous, out);
+    const std::string log = dir / "trace.log";
+    const std::string inject = "inject=write:signal=" + std::to_string(signal) + ":when=" + std::to_string(write);
+    const Outcome run = RunTool(dir, {dir / "in.txt", out / "res"},
+                                test::UnderStrace(log, {"-s", "0", "-e", "trace=openat,rename,unlink,unlinkat,write",
+                                                        "-e", inject}));
+    EXPECT_EQ(run.status, 128 + signal) << write;
+    EXPECT_EQ(run.out, "") << write;
+    test::ExpectOutputsAfterFailure(dir.path(), previous, out, during);
+    // The temporary file of the output under way was made and removed
+    // (through unlinkat where the system has no unlink, as on arm64).
+    const std::string trace = test::ReadFile(log);
+    const std::string temporary = (out / ("." + during + ".edgeseg-")).string();
+    EXPECT_NE(trace.find("openat(AT_FDCWD, \"" + temporary), std::string::npos) << trace;
+    const bool removed = trace.find("unlink(\"" + temporary) != std::string::npos ||
+                         trace.find("unlinkat(AT_FDCWD, \"" + temporary) != std::string::npos;
+    EXPECT_TRUE(removed) << trace;
+  }
+}
+
+// A disk too full for the new file leaves the previous one as it was: a
+// tmpfs of 48 KiB takes the previous files but not the label text; one of
+// 160 KiB takes the label text but not the input picture beside the
+// previous files.
+TEST(Edgeseg, AFullDiskKeepsThePreviousOutputs) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(200, 150, TwoBlocks));
+  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+  const fs::path previous = dir / "previous";
+  fs::create_directory(previous);
+  test::WriteFile(dir / "small.txt", ImageText(20, 14, TwoBlocks));
+  ASSERT_EQ(RunTool(dir, {dir / "small.txt", previous / "res"}).status, 0);
+
+  const std::vector<std::pair<int, std::string>> cases = {{48, "res"}, {160, "res_In.bmp"}};
+  for (const auto& [kibibytes, failed] : cases) {
+    const fs::path disk = dir / ("disk " + std::to_string(kibibytes));
+    const fs::path result = dir / ("result " + std::to_string(kibibytes));
+    fs::create_directory(disk);
+    fs::create_directory(result);
+    const Outcome run = RunTool(dir, {dir / "in.txt", disk / "res"},
+                                test::InSmallFilesystem(disk, kibibytes, previous, result));
+    EXPECT_EQ(run.status, 254) << kibibytes << " KiB: " << run.err;
+    EXPECT_EQ(run.out, "Execution error") << kibibytes;
+    test::ExpectOutputsAfterFailure(dir.path(), previous, result, failed);
+  }
+}
+
+// Outputs that are not plain files of the user's own are written in place,
+// as they always were: through a symbolic link into its target, into a file
+// of several links (all of them see it) or of another owner (who keeps it).
+// A plain file of one's own is replaced and keeps its permission bits.
+TEST(Edgeseg, OnlyPlainFilesOfOnesOwnAreReplaced) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(20, 14, TwoBlocks));
+  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+  const std::string labels = test::ReadFile(dir / "res");
+  struct Case {
+    std::string what;
+    std::function<void(const fs::path&)> make;  // the old output in the folder
+    bool inPlace;
+  };
+  const std::vector<Case> cases = {
+      {"link", [](const fs::path& out) { test::WriteFile(out / "target", "old"); fs::create_symlink("target", out / "res"); }, true},
+      {"two links", [](const fs::path& out) { test::WriteFile(out / "res", "old"); fs::create_hard_link(out / "res", out / "other"); }, true},
+      {"foreign", [](const fs::path& out) { test::WriteFile(out / "res", "old"); ASSERT_EQ(::chown((out / "res").c_str(), 65534, 65534), 0); }, true},
+      {"own", [](const fs::path& out) { test::WriteFile(out / "res", "old"); fs::permissions(out / "res", fs::perms(0604)); }, false},
+  };
+  for (const Case& c : cases) {
+    const fs::path out = dir / c.what;
+    fs::create_directory(out);
+    c.make(out);
+    struct stat before {};
+    ASSERT_EQ(::stat((out / "res").c_str(), &before), 0);
+    const bool link = fs::is_symlink(out / "res");
+    EXPECT_EQ(RunTool(dir, {dir / "in.txt", out / "res"}).status, 0) << c.what;
+    struct stat after {};
+    ASSERT_EQ(::stat((out / "res").c_str(), &after), 0);
+    EXPECT_EQ(test::ReadFile(out / "res"), labels) << c.what;
+    EXPECT_EQ(after.st_ino == before.st_ino, c.inPlace) << c.what;
+    EXPECT_EQ(after.st_mode, before.st_mode) << c.what;
+    EXPECT_EQ(after.st_uid, before.st_uid) << c.what;
+    EXPECT_EQ(fs::is_symlink(out / "res"), link) << c.what;
+    for (const auto& entry : fs::directory_iterator(out)) EXPECT_NE(entry.path().filename().string()[0], '.') << c.what;
+  }
+}
+
+// A user who may write the outputs but not make files in their folder gets
+// them written in place, as before; /dev/null as the base stays a device
+// (the pictures beside it are plain new files in /dev).
+TEST(Edgeseg, OutputsThatCannotBeReplacedAreWrittenInPlace) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "in.txt", ImageText(20, 14, TwoBlocks));
+  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+
+  const fs::path out = dir / "closed";
+  fs::create_directory(out);
+  for (const std::string& output : test::kOutputs) {
+    test::WriteFile(out / output, "old");
+    ASSERT_EQ(::chown((out / output).c_str(), 65534, 65534), 0);
+  }
+  fs::permissions(out, fs::perms(0755));  // root's: nobody may not add a file
+  const Outcome run = RunTool(dir, {dir / "in.txt", out / "res"}, test::AsNobody(), test::CopyOfTool(dir));
+  EXPECT_EQ(run.status, 0) << run.out;
+  test::ExpectSameOutputs(dir.path(), out);
+
+  const Outcome null = RunTool(dir, {dir / "in.txt", "/dev/null"});
+  EXPECT_EQ(null.status, 0);
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  for (const char* picture : {"_In.bmp", "_Reg.bmp", "_Grad.bmp"}) {
+    const std::string name = std::string("/dev/null") + picture;
+    EXPECT_EQ(test::ReadFile(name), test::ReadFile(dir / ("res" + std::string(picture)))) << name;
+    fs::remove(name);
+  }
 }
 
 // A message written to a pipe whose reader has gone is lost, but the run

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -47,7 +48,7 @@ TEST(WriteWholeFile, ReplacesALongerFileWithThePiecesInOrder) {
 }
 
 // Pieces are written as they come, up to the first empty one; a failure
-// to make a piece leaves the file with the pieces before it.
+// to make a piece fails the write.
 TEST(WriteFileInPieces, WritesEachPieceUntilAnEmptyOneOrAFailure) {
   test::ScratchDir dir;
   const std::string pieces[] = {"ab", "c", "", "never"};
@@ -64,6 +65,56 @@ TEST(WriteFileInPieces, WritesEachPieceUntilAnEmptyOneOrAFailure) {
   EXPECT_THROW(WriteFileInPieces(dir / "out", failing), std::runtime_error);
   EXPECT_EQ(test::ReadFile(dir / "out"), "abc");
 }
+
+#if !defined(_WIN32)
+// An output is written under a temporary dot-name in its folder and takes
+// its name only when complete: while it is written the name holds the
+// previous file, and a failure leaves that file and no temporary one. A
+// name of the longest length still gets a temporary name, a shortened one.
+TEST(WriteFileInPieces, TheNameHoldsThePreviousFileUntilTheNewOneIsComplete) {
+  test::ScratchDir dir;
+  const auto names = [&dir] {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      found.push_back(entry.path().filename().string());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+  };
+  const std::string fresh = "new";
+  for (const std::string& name : {std::string("res_In.bmp"), std::string(255, 'n')}) {
+    for (const bool fails : {true, false}) {
+      test::WriteFile(dir / name, "old");
+      std::vector<std::string> during;
+      std::string finalDuring;
+      int asked = 0;
+      const NextPiece next = [&]() {
+        if (asked++ == 0) return Bytes(fresh);
+        during = names();
+        finalDuring = test::ReadFile(dir / name);
+        if (fails) throw std::runtime_error("no piece");
+        return std::span<const std::byte>{};
+      };
+      const std::string what = name.substr(0, 10) + (fails ? " failing" : "");
+      if (fails) {
+        EXPECT_THROW(WriteFileInPieces(dir / name, next), std::runtime_error) << what;
+      } else {
+        WriteFileInPieces(dir / name, next);
+      }
+      EXPECT_EQ(test::ReadFile(dir / name), fails ? "old" : "new") << what;
+      EXPECT_EQ(names(), std::vector<std::string>{name}) << what;
+      EXPECT_EQ(finalDuring, "old") << what;
+      ASSERT_EQ(during.size(), 2u) << what;
+      const std::string& temporary = during[0] == name ? during[1] : during[0];
+      EXPECT_EQ(temporary[0], '.') << what;
+      EXPECT_LE(temporary.size(), 255u) << what;
+      EXPECT_EQ(temporary.find(name.substr(0, 200)), 1u) << what;
+      EXPECT_FALSE(temporary.ends_with(".bmp")) << what;
+    }
+    std::filesystem::remove(dir / name);
+  }
+}
+#endif
 
 TEST(WriteWholeFile, FailuresThrow) {
   test::ScratchDir dir;

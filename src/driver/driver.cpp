@@ -58,9 +58,15 @@ ProgressLine MakeProgressLine() {
   };
   ProgressLine::Sink sink;
   if (StandardErrorIsTerminal()) {
+    // A run ended by a signal erases a drawn line on its way out; it is
+    // told so before a line is drawn and after one is erased, since an
+    // erase of nothing shows nothing.
     sink = [](std::string_view text) {
+      const bool erases = text == ProgressEraseText();
+      if (!erases) SetSignalEraseText(ProgressEraseText());
       std::fwrite(text.data(), 1, text.size(), stderr);
       std::fflush(stderr);
+      if (erases) SetSignalEraseText({});
     };
   }
   return ProgressLine(std::move(clock), std::move(sink));

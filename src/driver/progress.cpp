@@ -23,7 +23,13 @@ constexpr std::array<StageInfo, 6> kStages = {{
 // padded to it so that no character of a longer one stays behind.
 constexpr std::size_t kLineWidth = 29;
 
+// Carriage return, a blank line's width, carriage return.
+constexpr std::string_view kEraseText = "\r                             \r";
+static_assert(kEraseText.size() == kLineWidth + 2);
+
 }  // namespace
+
+std::string_view ProgressEraseText() { return kEraseText; }
 
 int RunPercent(RunStage stage, int done, int parts) {
   const auto index = static_cast<std::size_t>(stage);
@@ -53,6 +59,6 @@ void ProgressLine::Show(RunStage stage, int done, int parts) {
 
 void ProgressLine::Erase() {
   if (drawn_.empty()) return;
-  sink_("\r" + std::string(kLineWidth, ' ') + "\r");
+  sink_(kEraseText);
   drawn_.clear();
 }

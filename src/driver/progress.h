@@ -18,6 +18,9 @@ enum class RunStage { kReading, kGradient, kClosing, kLabelling, kWritingLabels,
 // share of a run's time.
 int RunPercent(RunStage stage, int done, int parts);
 
+// The bytes that Erase writes: they remove a drawn line, whatever it shows.
+std::string_view ProgressEraseText();
+
 class ProgressLine {
  public:
   // Seconds on a clock that never goes back.

@@ -17,6 +17,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "buffers/buffers.h"
 
@@ -32,7 +33,9 @@ struct FileBytes {
 // limit (SIGXFSZ); the failure then reaches the caller, and the run still
 // ends with its own message and status. Standard output and standard error
 // carry bytes as they are: on Windows they leave text mode, so that a line
-// feed stays one byte. The portable build has nothing to set.
+// feed stays one byte. On POSIX systems SIGINT, SIGTERM and SIGHUP get the
+// cleanup described at SetSignalEraseText. The portable build has nothing
+// to set.
 void PrepareForOutput();
 
 // True when standard error is a terminal that a person may be watching;
@@ -49,12 +52,24 @@ bool IsExistingFile(const std::string& name);
 // std::bad_alloc if its bytes cannot be held.
 FileBytes ReadWholeFile(const std::string& name);
 
-// Creates the file (replacing any file of that name) and writes the pieces
-// one after the other. Throws if the file cannot be created, if any byte
-// cannot be written, or if closing reports an error; the file then keeps
-// what was written. A named pipe never blocks the open: without a reader it
-// fails (the portable build refuses every output that is not a regular
-// file).
+// Writes the pieces one after the other as the file of that name. Throws if
+// the file cannot be created, if any byte cannot be written, or if closing
+// reports an error.
+//
+// Outputs appear whole or not at all: the bytes go to a new temporary file
+// beside the final name (see TemporaryName) that is renamed over it once
+// complete and closed, so that whoever opens the name finds the previous
+// file or the new one, never a part. On any failure the temporary file is
+// removed and the name keeps what it held. That is done when the name is
+// absent or names a regular file, not a symbolic link, with one link, owned
+// by this user and writable by them (the portable build cannot see owners
+// and checks the rest); a replaced file keeps its permission bits. Every
+// other output is written in place, as the name's opener finds it: through a
+// symbolic link, into a file of several links or of another owner, a device
+// or a named pipe (refused by the portable build), or where the folder takes
+// no new file; a failed write then leaves what it wrote. A named pipe never
+// blocks the open: without a reader it fails. The Windows build writes every
+// output in place.
 void WriteWholeFile(const std::string& name,
                     std::initializer_list<std::span<const std::byte>> pieces);
 
@@ -65,3 +80,19 @@ using NextPiece = std::function<std::span<const std::byte>()>;
 // buffer of its whole length: each piece is written before the next is
 // asked for. What next throws ends the writing as a failed write does.
 void WriteFileInPieces(const std::string& name, const NextPiece& next);
+
+// The temporary name under which an output is written before it is renamed
+// to name: in the same folder, a dot, as much of the final name as the name
+// limit of 255 bytes leaves room for, and suffix. Nothing that lists names
+// by their ending (*.bmp, *.txt) or hides dot-files then sees it. Empty when
+// name has no last component (it ends in a slash, or is empty).
+std::string TemporaryName(const std::string& name, const std::string& suffix);
+
+// Bytes that a run ended by SIGINT, SIGTERM or SIGHUP writes to standard
+// error on its way out: those that erase the progress line while one is
+// drawn, none (empty) otherwise. They must stay valid until replaced (a
+// constant). Only the POSIX build ends on these signals with cleanup: it
+// removes the temporary file being written, writes these bytes and ends by
+// the same signal; a signal that was ignored when the run began stays
+// ignored.
+void SetSignalEraseText(std::string_view bytes);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <random>
 #include <new>
 #include <stdexcept>
 #include <system_error>
@@ -46,7 +47,53 @@ class File {
   std::FILE* file_;
 };
 
+void WritePieces(std::FILE* file, const NextPiece& next) {
+  for (auto piece = next(); !piece.empty(); piece = next()) {
+    for (std::size_t done = 0; done < piece.size();) {
+      const std::size_t want = std::min(piece.size() - done, kMaxTransfer);
+      if (std::fwrite(piece.data() + done, 1, want, file) != want) {
+        throw std::runtime_error("cannot write output file");
+      }
+      done += want;
+    }
+  }
+}
+
+// Whether a file written under a temporary name may replace what the name
+// holds: nothing, or a regular file that is no link and has one link. The
+// standard library cannot tell who owns it.
+bool MayReplace(const std::string& name, fs::file_status& status) {
+  std::error_code error;
+  status = fs::symlink_status(name, error);
+  if (status.type() == fs::file_type::not_found) return true;
+  if (error || !fs::is_regular_file(status)) return false;
+  const std::uintmax_t links = fs::hard_link_count(name, error);
+  return !error && links == 1;
+}
+
+// Removes the file it tracks when it goes, unless kept. Made before the file
+// is opened, so that it goes after the file is closed.
+class RemoveUnlessKept {
+ public:
+  RemoveUnlessKept() = default;
+  ~RemoveUnlessKept() {
+    std::error_code ignored;
+    if (!name_.empty()) fs::remove(name_, ignored);
+  }
+  RemoveUnlessKept(const RemoveUnlessKept&) = delete;
+  RemoveUnlessKept& operator=(const RemoveUnlessKept&) = delete;
+  void Track(const std::string& name) { name_ = name; }
+  void Keep() { name_.clear(); }
+
+ private:
+  std::string name_;
+};
+
 }  // namespace
+
+// No signal is caught: the standard library cannot remove a file from a
+// handler.
+void SetSignalEraseText(std::string_view) {}
 
 // The standard library knows no signals of failing writes to ignore, and
 // its streams are as the platform made them.
@@ -90,20 +137,34 @@ FileBytes ReadWholeFile(const std::string& name) {
 }
 
 void WriteFileInPieces(const std::string& name, const NextPiece& next) {
+  fs::file_status status;
+  if (MayReplace(name, status)) {
+    // The standard library has no process id: a random number in its place
+    // keeps two runs apart, and the exclusive open ("x") refuses a name
+    // that is taken.
+    const std::string temporaryName = TemporaryName(name, ".edgeseg-" + std::to_string(std::random_device{}()));
+    if (!temporaryName.empty()) {
+      RemoveUnlessKept temporary;
+      File file(temporaryName, "wbx");
+      if (file.get() != nullptr) {
+        temporary.Track(temporaryName);
+        WritePieces(file.get(), next);
+        if (!file.Close()) throw std::runtime_error("cannot close output file");
+        std::error_code error;
+        if (fs::exists(status)) fs::permissions(temporaryName, status.permissions(), error);
+        if (!error) fs::rename(temporaryName, name, error);
+        if (error) throw std::runtime_error("cannot rename output file");
+        temporary.Keep();
+        return;
+      }
+    }
+    // A folder that takes no new file may still hold a writable output.
+  }
   // A device or a pipe could block the open or swallow the bytes: only a
   // regular file, or a name not yet taken, is written.
-  const fs::file_status status = StatusOf(name);
   if (fs::exists(status) && !fs::is_regular_file(status)) throw std::runtime_error("output is not a regular file");
   File file(name, "wb");
   if (file.get() == nullptr) throw std::runtime_error("cannot create output file");
-  for (auto piece = next(); !piece.empty(); piece = next()) {
-    for (std::size_t done = 0; done < piece.size();) {
-      const std::size_t want = std::min(piece.size() - done, kMaxTransfer);
-      if (std::fwrite(piece.data() + done, 1, want, file.get()) != want) {
-        throw std::runtime_error("cannot write output file");
-      }
-      done += want;
-    }
-  }
+  WritePieces(file.get(), next);
   if (!file.Close()) throw std::runtime_error("cannot close output file");
 }

@@ -110,6 +110,10 @@ void PrepareForOutput() {
   _setmode(_fileno(stderr), _O_BINARY);
 }
 
+// No signal of POSIX's kind ends a Windows run, and no progress line is
+// drawn.
+void SetSignalEraseText(std::string_view) {}
+
 // No progress line: the Windows build is tested under wine without a
 // console, where a line drawn on one could not be checked.
 bool StandardErrorIsTerminal() { return false; }
