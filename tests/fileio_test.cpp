@@ -103,7 +103,7 @@ TEST(ReadWholeFile, DevicesAndPipesReadAsTheirBytes) {
   for (const auto& [content, want] : cases) {
     test::WriteFile(dir / "f", content);
     // The writer stops early when the reader has what it needs.
-    std::thread writer([&fifo, &content] { std::ofstream(fifo, std::ios::binary) << content; });
+    std::thread writer([&fifo, bytes = content] { std::ofstream(fifo, std::ios::binary) << bytes; });
     const FileBytes bytes = ReadWholeFile(fifo);
     writer.join();
     const FileBytes regular = ReadWholeFile(dir / "f");
