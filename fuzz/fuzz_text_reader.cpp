@@ -61,10 +61,11 @@ Size SizeOf(std::string_view bytes) {
   return {true, counts.empty() ? 0 : static_cast<std::int32_t>(counts[0]), static_cast<std::int32_t>(counts.size())};
 }
 
-// Reads W*H samples and checks them against the numbers of the file: the
-// first W*H in order, NUL bytes and line feeds being mere separators. When
-// the numbers run out, a file that ends in a digit gives false and leaves
-// the rest of the image untouched; one that ends in a separator throws.
+// Reads W*H samples and checks them against the numbers of the text read
+// from the file, which ends at its first NUL byte: the first W*H in order,
+// line feeds being mere separators. When the numbers run out, a text that
+// ends in a digit gives false and leaves the rest of the image untouched;
+// one that ends in a separator throws.
 void CheckRead(const fuzz::ScratchFile& file, std::string_view bytes,
                const std::vector<std::string_view>& numbers, std::int32_t W, std::int32_t H) {
   constexpr std::uint16_t kUntouched = 0xBEEF;
@@ -106,9 +107,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(W == expected.width);
   FUZZ_CHECK(H == expected.height);
 
-  const std::vector<std::string_view> numbers = Numbers(bytes);
+  const std::string_view read = bytes.substr(0, bytes.find('\0'));
+  const std::vector<std::string_view> numbers = Numbers(read);
   // As the driver reads an accepted file, then asking for more than is there.
-  if (std::int64_t{W} * H > 0) CheckRead(file, bytes, numbers, W, H);
-  CheckRead(file, bytes, numbers, static_cast<std::int32_t>(numbers.size() + 1), 1);
+  if (std::int64_t{W} * H > 0) CheckRead(file, read, numbers, W, H);
+  CheckRead(file, read, numbers, static_cast<std::int32_t>(numbers.size() + 1), 1);
   return 0;
 }

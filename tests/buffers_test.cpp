@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -35,20 +36,56 @@ TEST(ObtainBuffer, SizesThatCannotBeHadThrow) {
   EXPECT_THROW(ObtainBuffer<std::uint8_t>(std::size_t{1} << 62), std::bad_alloc);
 }
 
-// In sanitizer builds an overrun of one byte is reported, also where the
-// buffer is a mapping whose last page has room to spare.
+// A grown buffer keeps its first bytes and takes a write to its last one,
+// from an empty one up, across the point of huge-page alignment.
+TEST(GrowBuffer, KeepsTheKeptElements) {
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  const std::pair<std::size_t, std::size_t> cases[] = {
+      {0, 1}, {1, 4096}, {4096, 8193}, {100, 5 * kMiB}, {5 * kMiB, 64 * kMiB + 3}};
+  for (const auto& [from, to] : cases) {
+    auto buffer = ObtainBuffer<std::uint8_t>(from);
+    for (std::size_t i = 0; i < from; ++i) buffer[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    GrowBuffer(buffer, to, from);
+    buffer[to - 1] = 0xAB;
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < from; ++i) differing += buffer[i] != static_cast<std::uint8_t>(i * 7 + 1);
+    EXPECT_EQ(differing, 0u) << from << " to " << to;
+    EXPECT_EQ(buffer[to - 1], 0xAB) << from << " to " << to;
+  }
+}
+
+// In sanitizer builds a read or a write one byte past a buffer is reported
+// as an access to poisoned memory, whatever the buffer's size: also where
+// it fills its last page exactly and the next page could belong to another
+// mapping, and after the buffer has grown. A crash on an unmapped page is
+// no such report.
 TEST(ObtainBufferDeathTest, AByteWrittenPastTheEndIsReported) {
   if (!EDGESEG_ADDRESS_SANITIZER) GTEST_SKIP() << "only sanitizer builds see overruns";
   constexpr std::size_t kMiB = std::size_t{1} << 20;
   for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{4095}, std::size_t{4096},
-                                  std::size_t{4097}, 4 * kMiB + 1}) {
+                                  std::size_t{4097}, std::size_t{8192}, 2 * kMiB, 4 * kMiB, 4 * kMiB + 1}) {
     EXPECT_DEATH(
         {
           auto buffer = ObtainBuffer<char>(count);
           static_cast<volatile char*>(buffer.get())[count] = 1;
         },
-        "AddressSanitizer")
-        << count;
+        "use-after-poison")
+        << "write, " << count;
+    EXPECT_DEATH(
+        {
+          auto buffer = ObtainBuffer<char>(count);
+          static_cast<void>(static_cast<volatile char*>(buffer.get())[count]);
+        },
+        "use-after-poison")
+        << "read, " << count;
+    EXPECT_DEATH(
+        {
+          auto buffer = ObtainBuffer<char>(0);
+          GrowBuffer(buffer, count, 0);
+          static_cast<void>(static_cast<volatile char*>(buffer.get())[count]);
+        },
+        "use-after-poison")
+        << "read after growing, " << count;
   }
 }
 

@@ -2,6 +2,7 @@
 // devices, resource limits, signals and tracing. Label posix; the portable
 // build leaves them out.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -9,12 +10,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <thread>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e_support.h"
@@ -39,13 +43,91 @@ using test::TwoBlocks;
     GTEST_SKIP() << "strace is missing";                                                     \
   }
 
-TEST(Edgeseg, NamedPipeEndsWithoutReading) {
+// An input is read as its bytes arrive, whatever it is: a pipe read as
+// /dev/stdin, a named pipe with a writer and a process substitution give
+// the outputs of the same bytes in a regular file. The text is longer than
+// a pipe holds, so it arrives in several pieces. /dev/zero begins with a
+// NUL, the end of any text: it is an empty one, at once.
+TEST(Edgeseg, PipesGiveTheOutputsOfTheSameBytesInAFile) {
   test::ScratchDir dir;
-  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-  const Outcome run = RunTool(dir, {dir / "fifo", dir / "out"});
-  EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.out, "Wrong input file format");
-  EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"fifo"}));
+  const std::string image = ImageText(300, 200, TwoBlocks);
+  ASSERT_GT(image.size(), std::size_t{1} << 16);
+  test::WriteFile(dir / "in.txt", image);
+  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::signal(SIGPIPE, SIG_IGN);  // a reader that stops early fails the write instead
+
+  // The input name is the one before the output's; the process
+  // substitution takes its place.
+  const std::vector<std::string> substitute = {"/bin/bash", "-c", R"(exec "$0" "${@:1:$#-2}" <(cat) "${@: -1}")"};
+  struct Case {
+    const char* what;
+    std::string input;
+    std::vector<std::string> launcher;
+    std::optional<std::string> standardInput;
+  };
+  const std::vector<Case> cases = {
+      {"standard input", "/dev/stdin", {}, image},
+      {"named pipe", fifo, {}, std::nullopt},
+      {"process substitution", "-", substitute, image},
+  };
+  for (const Case& c : cases) {
+    const fs::path out = dir / c.what;
+    fs::create_directories(out);
+    // The named pipe's writer: its open waits for a reader, so it is tried
+    // until the run has ended.
+    std::atomic<bool> ended = false;
+    std::thread writer([&] {
+      if (c.input != fifo) return;
+      int fd = -1;
+      while (fd < 0 && !ended) {
+        fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      if (fd < 0) return;
+      ::fcntl(fd, F_SETFL, 0);
+      for (std::size_t done = 0; done < image.size();) {
+        const ssize_t put = ::write(fd, image.data() + done, image.size() - done);
+        if (put <= 0) break;
+        done += static_cast<std::size_t>(put);
+      }
+      ::close(fd);
+    });
+    const Outcome run = RunTool(dir, {c.input, (out / "res").string()}, c.launcher, c.standardInput);
+    ended = true;
+    writer.join();
+    EXPECT_EQ(run.status, 0) << c.what;
+    EXPECT_EQ(run.out, "") << c.what;
+    test::ExpectSameOutputs(dir.path(), out);
+  }
+
+  const auto start = std::chrono::steady_clock::now();
+  const Outcome zeros = RunTool(dir, {"/dev/zero", dir / "zeros"});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(zeros.status, 255);
+  EXPECT_EQ(zeros.out, "Wrong input file format");
+  EXPECT_FALSE(fs::exists(dir / "zeros"));
+}
+
+// Nothing after the first NUL can change an output, so a small image before
+// a NUL and a hole of 64 GiB is read as far as the NUL: the run gives the
+// small image's files and holds a few megabytes, not the hole's size.
+TEST(Edgeseg, NothingAfterTheFirstNulIsHeld) {
+  test::ScratchDir dir;
+  const std::string image = ImageText(20, 14, TwoBlocks);
+  test::WriteFile(dir / "in.txt", image);
+  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+  test::WriteFile(dir / "huge", image + '\0');
+  fs::resize_file(dir / "huge", std::uintmax_t{64} << 30);  // a hole: zeros that take no disk
+  const fs::path out = dir / "huge out";
+  fs::create_directory(out);
+  const Outcome run = RunTool(dir, {dir / "huge", (out / "res").string()});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  test::ExpectSameOutputs(dir.path(), out);
+  // Sanitizer builds add their shadow memory to a few megabytes of the run.
+  EXPECT_LT(run.peakKiB, 128 * 1024);
 }
 
 TEST(Edgeseg, FailedWritesAreNeverSuccess) {
@@ -285,7 +367,7 @@ TEST(Edgeseg, OutputsThatCannotBeReplacedAreWrittenInPlace) {
     ASSERT_EQ(::chown((out / output).c_str(), 65534, 65534), 0);
   }
   fs::permissions(out, fs::perms(0755));  // root's: nobody may not add a file
-  const Outcome run = RunTool(dir, {dir / "in.txt", out / "res"}, test::AsNobody(), test::CopyOfTool(dir));
+  const Outcome run = RunTool(dir, {dir / "in.txt", out / "res"}, test::AsNobody(), std::nullopt, test::CopyOfTool(dir));
   EXPECT_EQ(run.status, 0) << run.out;
   test::ExpectSameOutputs(dir.path(), out);
 

@@ -196,9 +196,9 @@ TEST(Edgeseg, AnOutputThatCannotBeCreatedEndsTheRunAndKeepsEarlierFiles) {
 // Faults, extreme sizes and adversarial shapes. Whatever happens, a run ends
 // with its message and status, and every file it leaves is complete.
 
-// Inputs past 2 GiB are read whole. Each takes gigabytes of memory (and
-// the second as much disk), so this suite holds a lock that keeps its runs
-// from overlapping with any other test's of that size.
+// Inputs past 2 GiB are read up to their first NUL byte. The second takes
+// gigabytes of memory and as much disk, so this suite holds a lock that
+// keeps its runs from overlapping with any other test's of that size.
 
 // Runs the tool on the small image alone, then on the huge file that
 // append makes of it: the two runs must leave the same files.

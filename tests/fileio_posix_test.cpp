@@ -13,8 +13,8 @@
 
 namespace {
 
-// The portable build reads a socket as empty, like any other file that is
-// not regular; here the failed open is an error.
+// A socket cannot be opened for reading: the failed open is an error, not
+// an empty input.
 TEST(ReadWholeFile, ThrowsWhenAnExistingFileCannotBeOpened) {
   test::ScratchDir dir;
   const std::string name = dir / "socket";

@@ -8,6 +8,10 @@
 
 #if defined(__unix__)
 #include <sys/stat.h>
+
+#include <csignal>
+#include <fstream>
+#include <thread>
 #endif
 
 #include "test_support.h"
@@ -16,28 +20,36 @@ namespace {
 
 std::span<const std::byte> Bytes(const std::string& s) { return std::as_bytes(std::span(s)); }
 
-TEST(ReadWholeFile, ReadsExactlyTheReportedLength) {
+// A file is read up to its first NUL byte: nothing after it belongs to a
+// text. Texts longer than one read, with the NUL in a later one, too.
+TEST(ReadWholeFile, ReadsUpToTheFirstNul) {
   test::ScratchDir dir;
-  const std::string content("a\0b\nc", 5);
-  test::WriteFile(dir / "f", content);
-  const FileBytes bytes = ReadWholeFile(dir / "f");
-  EXPECT_EQ(std::string(bytes.data.get(), bytes.size), content);
+  const std::string long1 = std::string(3 << 20, '7') + "\n";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", ""},
+      {"1 2\n", "1 2\n"},
+      {std::string("a\0b\nc", 5), "a"},
+      {std::string("\0rest", 5), ""},
+      {long1, long1},
+      {long1 + '\0' + long1, long1},
+  };
+  for (const auto& [content, want] : cases) {
+    test::WriteFile(dir / "f", content);
+    const FileBytes bytes = ReadWholeFile(dir / "f");
+    EXPECT_EQ(std::string(bytes.data.get(), bytes.size), want) << content.size();
+  }
   EXPECT_THROW(ReadWholeFile(dir / "missing"), std::runtime_error);
 }
 
-// Past 2 GiB every byte is read: the content of a sparse file is zeros.
-// Gigabytes of memory: the suite takes the lock of the huge-input tests.
-TEST(ReadWholeFileHugeInput, ReadsAFilePast2GiBWhole) {
+// A small text, a NUL and a hole of 64 GiB, more than this machine's memory
+// could hold: the read ends at the NUL.
+TEST(ReadWholeFile, AHugeHoleAfterTheFirstNulIsNotRead) {
   test::ScratchDir dir;
-  const std::uintmax_t length = (std::uintmax_t{1} << 31) + 3;
   const std::string name = dir / "huge";
-  test::WriteFile(name, "12\n");
-  std::filesystem::resize_file(name, length);  // sparse
+  test::WriteFile(name, std::string("12\n\0", 4));
+  std::filesystem::resize_file(name, std::uintmax_t{64} << 30);  // sparse
   const FileBytes bytes = ReadWholeFile(name);
-  std::filesystem::remove(name);
-  ASSERT_EQ(bytes.size, length);
-  EXPECT_EQ(std::string(bytes.data.get(), 3), "12\n");
-  EXPECT_EQ(bytes.data[length - 1], '\0');
+  EXPECT_EQ(std::string(bytes.data.get(), bytes.size), "12\n");
 }
 
 TEST(WriteWholeFile, ReplacesALongerFileWithThePiecesInOrder) {
@@ -125,18 +137,47 @@ TEST(WriteWholeFile, FailuresThrow) {
 }
 
 #if defined(__unix__)
-// Both builds, the portable one too, treat what is not a regular file the
-// same way: devices and pipes read as empty without blocking, and a write
-// that cannot complete, or a pipe without a reader, fails instead of
-// hanging.
-TEST(ReadWholeFile, DevicesAndPipesReadAsEmptyWithoutBlocking) {
+// Both builds, the portable one too, read what is not a regular file as its
+// bytes arrive: a named pipe waits for its writer and gives what a regular
+// file of those bytes gives, and /dev/null and /dev/zero (which begins with
+// a NUL) read as empty. A write that cannot complete, or a pipe without a
+// reader, fails instead of hanging.
+TEST(ReadWholeFile, DevicesAndPipesReadAsTheirBytes) {
+  std::signal(SIGPIPE, SIG_IGN);  // a reader that stops early fails the write instead
   test::ScratchDir dir;
-  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-  const std::vector<std::string> names = {"/dev/zero", "/dev/null", dir / "fifo"};
-  for (const std::string& name : names) {
-    EXPECT_EQ(ReadWholeFile(name).size, 0u) << name;
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // More than a pipe holds at once, and a text cut short by a NUL.
+  const std::string text = std::string(100000, '5') + "\n";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {text, text}, {"1 2\n" + std::string(1, '\0') + "3\n", "1 2\n"}, {"", ""}};
+  for (const auto& [content, want] : cases) {
+    test::WriteFile(dir / "f", content);
+    // The writer stops early when the reader has what it needs.
+    std::thread writer([&fifo, bytes = content] { std::ofstream(fifo, std::ios::binary) << bytes; });
+    const FileBytes bytes = ReadWholeFile(fifo);
+    writer.join();
+    const FileBytes regular = ReadWholeFile(dir / "f");
+    EXPECT_EQ(std::string(bytes.data.get(), bytes.size), want) << content.size();
+    EXPECT_EQ(std::string(regular.data.get(), regular.size), want) << content.size();
+  }
+  for (const std::string name : {"/dev/zero", "/dev/null"}) EXPECT_EQ(ReadWholeFile(name).size, 0u) << name;
+}
+
+#if defined(__linux__)
+// Files of /proc claim no length and those of /sys a page, whatever they
+// hold: both read as what they hold, not what their names report.
+TEST(ReadWholeFile, KernelFilesReadAsWhatTheyHold) {
+  for (const std::string name : {"/proc/version", "/sys/kernel/mm/transparent_hugepage/enabled"}) {
+    if (!std::filesystem::exists(name)) continue;
+    const std::string want = test::ReadFile(name);
+    ASSERT_FALSE(want.empty()) << name;
+    EXPECT_NE(std::filesystem::file_size(name), want.size()) << name;
+    const FileBytes bytes = ReadWholeFile(name);
+    EXPECT_EQ(std::string(bytes.data.get(), bytes.size), want) << name;
   }
 }
+#endif
 
 TEST(WriteWholeFile, FullDevicesAndUnreadPipesThrow) {
   test::ScratchDir dir;

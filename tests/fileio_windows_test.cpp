@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "fileio/fileio.h"
@@ -67,6 +68,32 @@ TEST(WindowsFileAccess, HiddenAndSystemFilesAreReplaced) {
     ASSERT_TRUE(::SetFileAttributesA(name.c_str(), attribute)) << what;
     WriteWholeFile(name, {Bytes("ab"), Bytes("c")});
     EXPECT_EQ(test::ReadFile(name), "abc") << what;
+  }
+}
+
+// A pipe claims no length: it is read until its writer closes it, and only
+// up to its first NUL byte. The text is longer than the pipe holds, so it
+// arrives in several pieces.
+TEST(WindowsFileAccess, APipeIsReadUntilItsWriterClosesIt) {
+  const std::string name = "\\\\.\\pipe\\edgeseg_test_" + std::to_string(::GetCurrentProcessId());
+  const std::string text = std::string(100000, '5') + "\n";
+  const std::pair<std::string, std::string> cases[] = {{text, text}, {std::string("1 2\n\0 3\n", 8), "1 2\n"}};
+  for (const auto& [content, want] : cases) {
+    const HANDLE server = ::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                             4096, 4096, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    std::thread writer([server, bytes = content] {
+      ::ConnectNamedPipe(server, nullptr);  // fails harmlessly when the reader came first
+      DWORD put = 0;
+      for (std::size_t done = 0; done < bytes.size(); done += put) {
+        if (!::WriteFile(server, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &put, nullptr)) break;
+      }
+      ::FlushFileBuffers(server);
+      ::CloseHandle(server);
+    });
+    const FileBytes bytes = ReadWholeFile(name);
+    writer.join();
+    EXPECT_EQ(std::string(bytes.data.get(), bytes.size), want) << content.size();
   }
 }
 

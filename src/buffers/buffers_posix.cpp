@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #if EDGESEG_ADDRESS_SANITIZER
 #include <sanitizer/asan_interface.h>
@@ -45,6 +46,20 @@ std::size_t HugePageSize() {
   return hugePage;
 }
 
+// What a sanitizer build maps after every buffer and poisons: an overrun of
+// a buffer that ends on a page boundary then lands on poison, not on
+// whatever mapping the kernel placed behind it.
+std::size_t GuardLength() { return EDGESEG_ADDRESS_SANITIZER ? PageSize() : 0; }
+
+// Whole pages for bytes (at least one), and the guard.
+std::size_t MappedLength(std::size_t bytes) {
+  const std::size_t page = PageSize();
+  return ((std::max<std::size_t>(bytes, 1) + page - 1) & ~(page - 1)) + GuardLength();
+}
+
+// Buffers below two huge pages are not worth the alignment and advice.
+bool WantsHugePages(std::size_t length) { return length >= 2 * HugePageSize(); }
+
 void* MapAnonymous(std::size_t bytes) {
   void* data = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (data == MAP_FAILED) throw std::bad_alloc();
@@ -68,13 +83,11 @@ void BufferRelease::operator()(void* data) const {
 }
 
 void* ObtainBytes(std::size_t bytes, std::size_t& obtainedBytes) {
-  const std::size_t page = PageSize();
   const std::size_t hugePage = HugePageSize();
-  if (bytes > std::numeric_limits<std::size_t>::max() - hugePage - page) throw std::bad_alloc();
-  const std::size_t length = (std::max<std::size_t>(bytes, 1) + page - 1) & ~(page - 1);
+  if (bytes > std::numeric_limits<std::size_t>::max() - hugePage - 2 * PageSize()) throw std::bad_alloc();
+  const std::size_t length = MappedLength(bytes);
   std::uint8_t* data = nullptr;
-  // Below two huge pages the alignment and advice are not worth their calls.
-  if (length < 2 * hugePage) {
+  if (!WantsHugePages(length)) {
     data = static_cast<std::uint8_t*>(MapAnonymous(length));
   } else {
     // Map a huge page more than needed, then give back what lies before the
@@ -90,9 +103,42 @@ void* ObtainBytes(std::size_t bytes, std::size_t& obtainedBytes) {
 #endif
   }
 #if EDGESEG_ADDRESS_SANITIZER
-  // The rest of the last page is mapped but is no part of the buffer.
+  // The rest of the last page and the guard are mapped but no part of the
+  // buffer.
   ASAN_POISON_MEMORY_REGION(data + bytes, length - bytes);
 #endif
   obtainedBytes = length;
   return data;
+}
+
+void* ResizeBytes(void* data, std::size_t obtainedBytes, [[maybe_unused]] std::size_t keptBytes, std::size_t bytes,
+                  std::size_t& newObtainedBytes) {
+  if (bytes > std::numeric_limits<std::size_t>::max() - HugePageSize() - 2 * PageSize()) throw std::bad_alloc();
+#if defined(__linux__)
+  // The kernel moves the pages to the larger range: nothing is copied, and
+  // the old range is gone once the new one exists.
+  const std::size_t length = MappedLength(bytes);
+#if EDGESEG_ADDRESS_SANITIZER
+  ASAN_UNPOISON_MEMORY_REGION(data, obtainedBytes);
+#endif
+  auto* const moved = static_cast<std::uint8_t*>(::mremap(data, obtainedBytes, length, MREMAP_MAYMOVE));
+  if (moved == MAP_FAILED) {
+#if EDGESEG_ADDRESS_SANITIZER
+    ASAN_POISON_MEMORY_REGION(static_cast<std::uint8_t*>(data) + keptBytes, obtainedBytes - keptBytes);
+#endif
+    throw std::bad_alloc();
+  }
+  if (WantsHugePages(length)) ::madvise(moved, length, MADV_HUGEPAGE);  // a refusal leaves ordinary pages
+#if EDGESEG_ADDRESS_SANITIZER
+  ASAN_POISON_MEMORY_REGION(moved + bytes, length - bytes);
+#endif
+  newObtainedBytes = length;
+  return moved;
+#else
+  // Elsewhere a new mapping takes a copy of the kept bytes.
+  void* grown = ObtainBytes(bytes, newObtainedBytes);
+  std::memcpy(grown, data, keptBytes);
+  BufferRelease(obtainedBytes)(data);
+  return grown;
+#endif
 }

@@ -1,5 +1,12 @@
 #include "fileio/fileio.h"
 
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "fileio/readuntil.h"
+
 // Pieces given at once are pieces given one by one; an empty one among them
 // is passed over, since only the end may give an empty piece.
 void WriteWholeFile(const std::string& name,
@@ -21,4 +28,55 @@ std::string TemporaryName(const std::string& name, const std::string& suffix) {
   if (start == name.size() || suffix.size() + 1 >= kNameMax) return {};
   const std::size_t room = kNameMax - 1 - suffix.size();
   return name.substr(0, start) + "." + name.substr(start, room) + suffix;
+}
+
+namespace {
+
+// Each read asks for at most this much, and its bytes are searched for a
+// NUL while they are still in the cache; an input that begins with a NUL
+// (a sparse hole, /dev/zero) costs one piece.
+constexpr std::size_t kPiece = std::size_t{1} << 20;
+
+// The most that a claimed length reserves before its bytes have arrived: a
+// sparse file of terabytes reserves no more than this for its first piece.
+constexpr std::size_t kFirstReservation = std::size_t{64} << 20;
+
+// The room for a buffer that must hold needed bytes: the claimed length
+// when that is enough (one buffer of a file's length, whatever the first
+// reservation was), else twice what is needed, so that a pipe's bytes are
+// moved a bounded number of times.
+std::size_t RoomFor(std::size_t needed, std::size_t hint) {
+  if (hint >= needed) return hint;
+  if (needed > std::numeric_limits<std::size_t>::max() / 2) throw std::bad_alloc();
+  return 2 * needed;
+}
+
+}  // namespace
+
+FileBytes ReadUntilEndOrNul(std::uintmax_t sizeHint, const ReadSome& readSome) {
+  const auto hint = static_cast<std::size_t>(std::min<std::uintmax_t>(sizeHint, std::numeric_limits<std::size_t>::max()));
+  std::size_t room = std::min(hint, kFirstReservation);
+  FileBytes bytes;
+  bytes.data = ObtainBuffer<char>(room);
+  // A full buffer reads a small probe before it grows: a file of exactly
+  // its claimed length then takes no room beyond it.
+  char probe[4096];
+  for (;;) {
+    const bool full = bytes.size == room;
+    char* const into = full ? probe : bytes.data.get() + bytes.size;
+    const std::size_t got = readSome(into, full ? sizeof probe : std::min(room - bytes.size, kPiece));
+    if (got == 0) break;
+    if (full) {
+      room = RoomFor(bytes.size + got, hint);
+      GrowBuffer(bytes.data, room, bytes.size);
+      std::memcpy(bytes.data.get() + bytes.size, probe, got);
+    }
+    const char* const arrived = bytes.data.get() + bytes.size;
+    if (const void* nul = std::memchr(arrived, '\0', got)) {
+      bytes.size += static_cast<std::size_t>(static_cast<const char*>(nul) - arrived);
+      break;
+    }
+    bytes.size += got;
+  }
+  return bytes;
 }

@@ -3,10 +3,10 @@
 // system besides memory is here, so that no other unit depends on it. That
 // is the signals that a failing write would raise, binary standard streams,
 // the terminal check for the progress line, and whole-file access for the
-// readers and writers: every file is read in one
-// piece and written whole, at once or piece by piece, and every failure is
-// raised as std::runtime_error, so no caller can mistake a short transfer
-// for success. The POSIX build
+// readers and writers: every input is read up to its end or its first NUL
+// byte, every output written whole, at once or piece by piece, and every
+// failure is raised as std::runtime_error, so no caller can mistake a short
+// transfer for success. The POSIX build
 // works on file descriptors; the portable build (EDGESEG_PORTABLE) uses only
 // the standard library and keeps every result it can; the Windows build
 // works on file handles and shares no file while it has it open.
@@ -21,7 +21,7 @@
 
 #include "buffers/buffers.h"
 
-// The bytes of a file as they were read.
+// The bytes of a file as they were read, up to its first NUL byte.
 struct FileBytes {
   Buffer<char> data;
   std::size_t size = 0;
@@ -43,12 +43,20 @@ void PrepareForOutput();
 bool StandardErrorIsTerminal();
 
 // True when the name names something that exists and is not a directory
-// (a device or a pipe passes, and then reads as empty).
+// (a device or a pipe passes, and is then read as its bytes arrive).
 bool IsExistingFile(const std::string& name);
 
-// Reads exactly the length that the file system reports, whatever its size,
-// so a device or a pipe reads as empty and never blocks. Throws
-// std::runtime_error if the file cannot be opened or read in full, and
+// Reads the file until its data ends or its first NUL byte arrives, in
+// pieces of bounded size, whatever it is: a regular file, a pipe, a device.
+// Nothing after that NUL can belong to a text image, so none of it is kept,
+// and an input that begins with one (/dev/zero, a sparse hole) is empty at
+// once. A regular file's reported length only sizes the buffer: a file
+// that holds that many bytes and no NUL takes one buffer of its length, and
+// one that holds more or less is read as it is. A named pipe waits for a
+// writer, and any input waits for its bytes, as every reader does; one that
+// never ends and holds no NUL is read until memory runs out. Nothing is
+// mapped: the bytes are one snapshot, however the file changes afterwards.
+// Throws std::runtime_error if the file cannot be opened or read, and
 // std::bad_alloc if its bytes cannot be held.
 FileBytes ReadWholeFile(const std::string& name);
 

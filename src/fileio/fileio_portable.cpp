@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <limits>
 #include <random>
-#include <new>
 #include <stdexcept>
 #include <system_error>
+
+#include "fileio/readuntil.h"
 
 // Whole-file access through the C++ standard library alone: std::filesystem
 // tells what a name is, <cstdio> streams in binary mode move the bytes.
@@ -108,32 +108,27 @@ bool IsExistingFile(const std::string& name) {
 }
 
 FileBytes ReadWholeFile(const std::string& name) {
-  // Only a regular file has a length to read. Anything else that exists (a
-  // device, a pipe) reads as empty without being opened, so it cannot block.
-  const fs::file_status status = StatusOf(name);
-  if (fs::exists(status) && !fs::is_regular_file(status)) {
-    FileBytes empty;
-    empty.data = ObtainBuffer<char>(0);
-    return empty;
-  }
+  // The name is looked up once, by the open: what it names then (a file, a
+  // device, a pipe that waits for its writer) is what is read.
   File file(name, "rb");
   if (file.get() == nullptr) throw std::runtime_error("cannot open input file");
-  std::error_code error;
-  const std::uintmax_t length = fs::file_size(name, error);
-  if (error) throw std::runtime_error("cannot size input file");
-  // A length that does not fit this process's address space cannot be held.
-  if (length > std::numeric_limits<std::size_t>::max()) throw std::bad_alloc();
-  FileBytes bytes;
-  bytes.size = static_cast<std::size_t>(length);
-  bytes.data = ObtainBuffer<char>(bytes.size);
-  for (std::size_t done = 0; done < bytes.size;) {
-    const std::size_t want = std::min(bytes.size - done, kMaxTransfer);
-    if (std::fread(bytes.data.get() + done, 1, want, file.get()) != want) {
-      throw std::runtime_error("cannot read input file");
-    }
-    done += want;
+  // The length the opened stream claims, as a hint for the buffer; a stream
+  // that cannot seek claims nothing and is read all the same.
+  std::uintmax_t hint = 0;
+  if (std::fseek(file.get(), 0, SEEK_END) == 0) {
+    const long end = std::ftell(file.get());
+    hint = end > 0 ? static_cast<std::uintmax_t>(end) : 0;
+    if (std::fseek(file.get(), 0, SEEK_SET) != 0) throw std::runtime_error("cannot rewind input file");
   }
-  return bytes;
+  std::clearerr(file.get());
+  // A short read is the end of the data, or a failure.
+  return ReadUntilEndOrNul(hint, [&file](char* into, std::size_t room) -> std::size_t {
+    if (std::feof(file.get())) return 0;
+    const std::size_t want = std::min(room, kMaxTransfer);
+    const std::size_t got = std::fread(into, 1, want, file.get());
+    if (got < want && std::ferror(file.get())) throw std::runtime_error("cannot read input file");
+    return got;
+  });
 }
 
 void WriteFileInPieces(const std::string& name, const NextPiece& next) {

@@ -10,9 +10,9 @@
 #include <csignal>
 #include <cstdint>
 #include <cstring>
-#include <limits>
-#include <new>
 #include <stdexcept>
+
+#include "fileio/readuntil.h"
 
 namespace {
 
@@ -40,13 +40,12 @@ class FileDescriptor {
   int fd_;
 };
 
-void ReadAll(int fd, char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t got = ::read(fd, data, std::min(size, kMaxTransfer));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) throw std::runtime_error("cannot read input file");
-    data += got;
-    size -= static_cast<std::size_t>(got);
+// Reads what is there, waiting for it as any reader does: 0 at the end.
+std::size_t ReadSomeOf(int fd, char* into, std::size_t room) {
+  for (;;) {
+    const ssize_t got = ::read(fd, into, std::min(room, kMaxTransfer));
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) throw std::runtime_error("cannot read input file");
   }
 }
 
@@ -232,20 +231,15 @@ bool IsExistingFile(const std::string& name) {
 }
 
 FileBytes ReadWholeFile(const std::string& name) {
-  // O_NONBLOCK keeps the open of a named pipe without a writer from waiting.
-  FileDescriptor file(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  // A named pipe waits here for its writer, as it would for any reader.
+  FileDescriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) throw std::runtime_error("cannot open input file");
   struct stat info {};
   if (::fstat(file.get(), &info) != 0) throw std::runtime_error("cannot stat input file");
-  // A length that does not fit this process's address space cannot be held.
-  if (info.st_size < 0 || static_cast<std::uintmax_t>(info.st_size) > std::numeric_limits<std::size_t>::max()) {
-    throw std::bad_alloc();
-  }
-  FileBytes bytes;
-  bytes.size = static_cast<std::size_t>(info.st_size);
-  bytes.data = ObtainBuffer<char>(bytes.size);
-  ReadAll(file.get(), bytes.data.get(), bytes.size);
-  return bytes;
+  // Only a regular file claims a length; it is a hint, not a promise (a
+  // file of /sys claims a page and holds less).
+  const std::uintmax_t hint = S_ISREG(info.st_mode) && info.st_size > 0 ? static_cast<std::uintmax_t>(info.st_size) : 0;
+  return ReadUntilEndOrNul(hint, [&file](char* into, std::size_t room) { return ReadSomeOf(file.get(), into, room); });
 }
 
 void WriteFileInPieces(const std::string& name, const NextPiece& next) {

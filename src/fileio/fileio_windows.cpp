@@ -15,15 +15,15 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <limits>
-#include <new>
 #include <stdexcept>
+
+#include "fileio/readuntil.h"
 
 // Whole-file access through Windows file handles. Handles know no text mode,
 // so every byte moves unchanged, and each file is opened without sharing:
 // nobody can write to an input while it is read or open an output while it
 // is written. Lengths are 64 bits and transfers go piece by piece, so a
-// file of any length is read whole.
+// file of any length is read up to its end or its first NUL byte.
 
 namespace {
 
@@ -75,16 +75,15 @@ FileHandle OpenExclusive(const std::string& name, DWORD access, DWORD dispositio
 // CON), a pipe or a console has neither.
 bool IsDiskFile(HANDLE handle) { return ::GetFileType(handle) == FILE_TYPE_DISK; }
 
-void ReadAll(HANDLE handle, char* data, std::size_t size) {
-  while (size > 0) {
-    DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(std::min(size, kMaxTransfer));
-    if (!::ReadFile(handle, data, want, &got, nullptr) || got == 0) {
-      throw std::runtime_error("cannot read input file");
-    }
-    data += got;
-    size -= got;
+// Reads what is there, waiting for it as any reader does: 0 at the end,
+// which a pipe whose writer has gone reports as a broken pipe.
+std::size_t ReadSomeOf(HANDLE handle, char* into, std::size_t room) {
+  DWORD got = 0;
+  if (!::ReadFile(handle, into, static_cast<DWORD>(std::min(room, kMaxTransfer)), &got, nullptr)) {
+    if (::GetLastError() == ERROR_BROKEN_PIPE) return 0;
+    throw std::runtime_error("cannot read input file");
   }
+  return got;
 }
 
 void WriteAll(HANDLE handle, const std::byte* data, std::size_t size) {
@@ -128,22 +127,17 @@ bool IsExistingFile(const std::string& name) {
 FileBytes ReadWholeFile(const std::string& name) {
   FileHandle file = OpenExclusive(name, GENERIC_READ, OPEN_EXISTING);
   if (file.get() == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open input file");
-  FileBytes bytes;
-  // A device or a pipe has no length to read: it reads as empty and never
-  // blocks.
+  // Only a file on a disk claims a length, and it is a hint for the buffer;
+  // a device or a pipe is read until it ends.
+  std::uintmax_t hint = 0;
   if (IsDiskFile(file.get())) {
     LARGE_INTEGER length{};
     if (!::GetFileSizeEx(file.get(), &length) || length.QuadPart < 0) {
       throw std::runtime_error("cannot size input file");
     }
-    if (static_cast<std::uint64_t>(length.QuadPart) > std::numeric_limits<std::size_t>::max()) {
-      throw std::bad_alloc();
-    }
-    bytes.size = static_cast<std::size_t>(length.QuadPart);
+    hint = static_cast<std::uintmax_t>(length.QuadPart);
   }
-  bytes.data = ObtainBuffer<char>(bytes.size);
-  ReadAll(file.get(), bytes.data.get(), bytes.size);
-  return bytes;
+  return ReadUntilEndOrNul(hint, [&file](char* into, std::size_t room) { return ReadSomeOf(file.get(), into, room); });
 }
 
 void WriteFileInPieces(const std::string& name, const NextPiece& next) {

@@ -1,0 +1,21 @@
+#pragma once
+// The one way every platform's ReadWholeFile reads: the platforms differ
+// only in how a file is opened, sized and read from.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "fileio/fileio.h"
+
+// Reads into at most the given room and gives how many bytes arrived: 0 at
+// the end of the data. Throws std::runtime_error when the read fails.
+using ReadSome = std::function<std::size_t(char* into, std::size_t room)>;
+
+// Reads until the data ends or its first NUL byte arrives; the bytes before
+// that NUL are the result. sizeHint (0 when unknown) is the length the file
+// claims: a file that holds no NUL and just that length goes into one buffer
+// of that length, while one that holds more, or a pipe, makes the buffer
+// grow as its bytes arrive. Throws std::bad_alloc when the bytes cannot be
+// held.
+FileBytes ReadUntilEndOrNul(std::uintmax_t sizeHint, const ReadSome& readSome);
