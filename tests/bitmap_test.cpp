@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <tuple>
 #include <vector>
 
 #include "test_support.h"
@@ -55,6 +56,46 @@ TEST(SaveBmpFile, ThreeByTwoPicture) {
       0,  100, char(200), 0, 10, 100, char(201), 0, 20, 100, char(202), 0,
   };
   EXPECT_EQ(file.substr(54), expected);
+}
+
+// A picture written in bands is the file of the whole picture: bands of one
+// row, of several with a partial one at the top, ending exactly on the last
+// row, and larger than the picture.
+TEST(SaveBmpFileInBands, WritesTheFileOfTheWholePicture) {
+  test::ScratchDir dir;
+  for (const auto& [W, H, bandRows] :
+       {std::tuple{1, 1, 1}, {1, 9, 2}, {9, 1, 4}, {5, 7, 3}, {5, 6, 3}, {6, 5, 1}, {3, 4, 100}}) {
+    TBitmap whole;
+    whole.SetBitmapSize(W, H);
+    Paint(whole);
+    whole.SaveBmpFile(dir / "whole.bmp");
+    std::vector<std::pair<std::int32_t, std::int32_t>> drawn;
+    SaveBmpFileInBands(dir / "bands.bmp", W, H, bandRows, [&](std::int32_t first, std::int32_t rows, TBitmap& band) {
+      drawn.emplace_back(first, rows);
+      band.SetBitmapSize(W, rows);
+      for (std::int32_t y = 0; y < rows; ++y) {
+        const auto from = whole.RowPixels(first + y);
+        std::copy(from.begin(), from.end(), band.RowPixels(y).begin());
+      }
+    });
+    EXPECT_EQ(test::ReadFile(dir / "bands.bmp"), test::ReadFile(dir / "whole.bmp")) << W << " x " << H;
+    // Bottom up, each band drawn once, none larger than asked.
+    std::int32_t end = H;
+    for (const auto& [first, rows] : drawn) {
+      EXPECT_EQ(first + rows, end) << W << " x " << H;
+      EXPECT_LE(rows, bandRows);
+      end = first;
+    }
+    EXPECT_EQ(end, 0);
+  }
+}
+
+TEST(SaveBmpFileInBands, ABandOfAnotherSizeFailsTheWrite) {
+  test::ScratchDir dir;
+  test::WriteFile(dir / "p.bmp", "before");
+  const auto wrongWidth = [](std::int32_t, std::int32_t rows, TBitmap& band) { band.SetBitmapSize(2, rows); };
+  EXPECT_THROW(SaveBmpFileInBands(dir / "p.bmp", 3, 4, 2, wrongWidth), std::runtime_error);
+  EXPECT_EQ(test::ReadFile(dir / "p.bmp"), "before");
 }
 
 TEST(SaveBmpFile, NoStoreGivesAnEmptyFile) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -91,6 +92,48 @@ TEST(RenderWindowedFloat, ShortRowsRenderAsEachRowAlone) {
       const auto want = alone.RowPixels(0);
       ASSERT_TRUE(std::equal(got.begin(), got.end(), want.begin(), want.end())) << W << " x " << H << ", row " << y;
     }
+  }
+}
+
+// A picture drawn a band of rows at a time, as the run draws them, has the
+// rows of the picture drawn whole, with every renderer.
+TEST(Renderers, BandsOfRowsLookAsTheWholePicture) {
+  const std::int32_t W = 37;
+  const std::int32_t H = 11;
+  std::vector<std::uint16_t> samples(static_cast<std::size_t>(W) * H);
+  std::vector<float> floats(samples.size());
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = static_cast<std::uint16_t>((i * 7919) % 5000);
+    floats[i] = static_cast<float>(samples[i]) / 7.0f;
+  }
+  const SampleWindow window = MakeSampleWindow(100, 4000);
+  using Draw = std::function<void(std::size_t first, std::int32_t rows, TBitmap&)>;
+  const std::vector<std::pair<const char*, Draw>> renderers = {
+      {"windowed", [&](std::size_t at, std::int32_t rows, TBitmap& b) { RenderWindowed(&samples[at], b, W, rows, window); }},
+      {"labels", [&](std::size_t at, std::int32_t rows, TBitmap& b) { RenderLabels(&samples[at], b, W, rows); }},
+      {"float", [&](std::size_t at, std::int32_t rows, TBitmap& b) {
+         RenderWindowedFloat(&floats[at], b, W, rows, 3.0f, 600.0f);
+       }}};
+  for (const auto& [what, draw] : renderers) {
+    TBitmap whole;
+    draw(0, H, whole);
+    TBitmap band;
+    for (std::int32_t first = 0; first < H; first += 4) {
+      const std::int32_t rows = std::min(4, H - first);
+      draw(static_cast<std::size_t>(first) * W, rows, band);
+      for (std::int32_t y = 0; y < rows; ++y) {
+        const auto got = band.RowPixels(y);
+        const auto want = whole.RowPixels(first + y);
+        ASSERT_TRUE(std::equal(got.begin(), got.end(), want.begin(), want.end())) << what << ", row " << first + y;
+      }
+    }
+  }
+  TBitmap direct;
+  RenderWindowed(samples.data(), direct, W, H, 100, 4000);
+  TBitmap windowed;
+  RenderWindowed(samples.data(), windowed, W, H, window);
+  for (std::int32_t y = 0; y < H; ++y) {
+    ASSERT_TRUE(std::ranges::equal(direct.RowPixels(y), windowed.RowPixels(y))) << "row " << y;
   }
 }
 

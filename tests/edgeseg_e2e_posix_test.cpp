@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver/chain.h"
 #include "e2e_support.h"
 #include "test_support.h"
 
@@ -245,7 +246,7 @@ TEST(Edgeseg, ConcurrentRunsOntoOneNameLeaveWholeFiles) {
 // previous file or this run's whole one, in the order of writing, removes
 // the temporary file it was writing, and ends by that very signal. strace
 // raises the signal at the Nth write: the label text takes writes 1 and 2
-// (a megabyte each), each picture two more (headers, pixels).
+// (a megabyte each), each picture one for its headers and one a band.
 TEST(Edgeseg, ASignalWhileWritingLeavesWholeFilesOnly) {
   REQUIRE_STRACE();
   test::ScratchDir dir;
@@ -262,8 +263,15 @@ TEST(Edgeseg, ASignalWhileWritingLeavesWholeFilesOnly) {
     int signal;
     std::string during;  // the output being written
   };
-  const std::vector<Case> cases = {
-      {1, SIGTERM, "res"}, {4, SIGTERM, "res_In.bmp"}, {6, SIGINT, "res_Reg.bmp"}, {7, SIGHUP, "res_Grad.bmp"}};
+  const auto writesOf = [](std::int32_t W, std::int32_t H) {
+    const std::int32_t rows = BandRows(W, H);
+    return 1 + (H + rows - 1) / rows;
+  };
+  const int picture = writesOf(800, 700);
+  const std::vector<Case> cases = {{1, SIGTERM, "res"},
+                                   {4, SIGTERM, "res_In.bmp"},
+                                   {2 + picture + 1, SIGINT, "res_Reg.bmp"},
+                                   {2 + 2 * picture + writesOf(799, 699), SIGHUP, "res_Grad.bmp"}};
   for (const auto& [write, signal, during] : cases) {
     const fs::path out = dir / ("write " + std::to_string(write));
     fs::copy(previous, out);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -59,6 +61,17 @@ TEST(ComputeRobertsGradient, EveryShapeAndRangeGivesTheRootsOfDoubleSums) {
       std::vector<float> gradient(cells + 1, -1.0f);
       ComputeRobertsGradient(gradient.data(), image.data(), W, H);
       EXPECT_EQ(gradient, expected) << W << " x " << H << ", " << bits << " bits";
+      // A range of rows at a time, as the run computes it: ranges of one
+      // row, of a few, and ending on the last row.
+      for (const std::int32_t rows : {1, 7, H - 1}) {
+        std::vector<float> ranges(cells + 1, -1.0f);
+        for (std::int32_t first = 0; first < H - 1; first += rows) {
+          const std::int32_t end = std::min(first + rows, H - 1);
+          ComputeRobertsGradient(ranges.data() + static_cast<std::size_t>(first) * (W - 1), image.data(), W, H, first,
+                                 end);
+        }
+        EXPECT_EQ(ranges, expected) << W << " x " << H << ", " << bits << " bits, " << rows << " rows at a time";
+      }
     }
   }
 }
@@ -182,6 +195,34 @@ TEST(ComputeGradientStats, MeanAndStdDevOfTheInnerSamples) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << c.what;
     EXPECT_EQ(s.mean, c.mean) << c.what;
     EXPECT_EQ(s.stdDev, c.stdDev) << c.what;
+  }
+}
+
+// Rows given a few at a time give the statistics of the whole image, bit
+// for bit: also a mean and variance that rounding leaves just below zero
+// (a ramp's gradient), where any other order of the sums could differ.
+TEST(GradientStatsAccumulator, RowsInRangesGiveTheWholeImagesStatistics) {
+  for (const auto& [w, h] : {std::pair{3, 3}, {5, 9}, {40, 33}, {257, 6}}) {
+    std::vector<float> noise(static_cast<std::size_t>(w) * h);
+    std::uint32_t state = static_cast<std::uint32_t>(w * 31 + h);
+    for (auto& v : noise) {
+      state = state * 1664525u + 1013904223u;
+      v = static_cast<float>(state >> 12) / 64.0f;
+    }
+    std::vector<float> ramp(noise.size(), RootOf(2.0));
+    for (const std::vector<float>* image : {&noise, &ramp}) {
+      testing::internal::CaptureStderr();
+      const GradientStats whole = ComputeGradientStats(image->data(), w, h);
+      for (const std::int32_t rows : {1, 2, 5}) {
+        GradientStatsAccumulator accumulator(w, h);
+        for (std::int32_t first = 0; first < h; first += rows) {
+          accumulator.AddRows(image->data() + static_cast<std::size_t>(first) * w, std::min(rows, h - first));
+        }
+        const GradientStats ranges = accumulator.Finish();
+        EXPECT_EQ(std::memcmp(&ranges, &whole, sizeof whole), 0) << w << " x " << h << ", " << rows << " rows";
+      }
+      testing::internal::GetCapturedStderr();
+    }
   }
 }
 

@@ -109,6 +109,11 @@ void TBitmap::Resize(std::int32_t newWidth, std::int32_t newHeight) {
 
 void TBitmap::ThrowRowOutOfRange() { throw std::runtime_error("bitmap row out of range"); }
 
+std::span<const std::uint8_t> TBitmap::Pixels() const {
+  if (!store_) return {};
+  return {store_.get(), StoreBytes(width_, height_)};
+}
+
 void TBitmap::SaveBmpFile(const std::string& name) const {
   if (!store_) {
     WriteWholeFile(name, {});
@@ -117,4 +122,25 @@ void TBitmap::SaveBmpFile(const std::string& name) const {
   const auto header = MakeBmpHeader(width_, height_);
   WriteWholeFile(name, {std::as_bytes(std::span(header)),
                         std::as_bytes(std::span(store_.get(), StoreBytes(width_, height_)))});
+}
+
+void SaveBmpFileInBands(const std::string& name, std::int32_t W, std::int32_t H, std::int32_t bandRows,
+                        const DrawBand& draw) {
+  const auto header = MakeBmpHeader(W, H);
+  if (bandRows < 1) throw std::runtime_error("empty picture band");
+  TBitmap band;
+  bool headerWritten = false;
+  std::int32_t end = H;  // the rows from end down are written
+  WriteFileInPieces(name, [&]() -> std::span<const std::byte> {
+    if (!headerWritten) {
+      headerWritten = true;
+      return std::as_bytes(std::span(header));
+    }
+    if (end == 0 || W == 0) return {};
+    const std::int32_t rows = std::min(bandRows, end);
+    end -= rows;
+    draw(end, rows, band);
+    if (band.Width() != W || band.Height() != rows) throw std::runtime_error("picture band of another size");
+    return std::as_bytes(band.Pixels());
+  });
 }

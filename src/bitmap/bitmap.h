@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -53,6 +54,10 @@ class TBitmap {
     return {store_.get() + rowBytes * static_cast<std::size_t>(height_ - 1 - y), rowBytes};
   }
 
+  // The store as it lies, bottom row first, 4*Width()*Height() bytes; empty
+  // without a store.
+  std::span<const std::uint8_t> Pixels() const;
+
   // Writes the headers and then the store as it lies (bottom row first),
   // replacing any file of that name; a bitmap without a store gives an empty
   // file. Throws, before creating the file, if the picture is too large for
@@ -69,3 +74,16 @@ class TBitmap {
   bool pixelFormat32_ = false;
   Buffer<std::uint8_t> store_;  // bottom row first; null without a size
 };
+
+// Draws rows firstRow to firstRow + rows - 1 of a picture into band, sized
+// to its width x rows, 32 bits a pixel.
+using DrawBand = std::function<void(std::int32_t firstRow, std::int32_t rows, TBitmap& band)>;
+
+// Writes a W x H picture as SaveBmpFile would, without ever holding it
+// whole: the headers, then bands of at most bandRows rows from the bottom of
+// the picture up, each drawn by draw into one small bitmap and written
+// (bottom row first) before the next is drawn. Throws, before creating the
+// file, if the picture is too large for a BMP, or if a band comes back in
+// another size; otherwise as SaveBmpFile.
+void SaveBmpFileInBands(const std::string& name, std::int32_t W, std::int32_t H, std::int32_t bandRows,
+                        const DrawBand& draw);

@@ -52,17 +52,29 @@ std::uint8_t WindowIndex(double sample, float scale, float offset) {
 
 }  // namespace
 
-void RenderWindowed(const std::uint16_t* samples, TBitmap& bitmap, std::int32_t W, std::int32_t H,
-                    std::int32_t low, std::int32_t high) {
-  PrepareBitmap(bitmap, W, H);
+SampleWindow MakeSampleWindow(std::int32_t low, std::int32_t high) {
   float span = static_cast<float>(std::int64_t{high} - low);
   if (span == 0.0f) span = 1.0f;
   const float scale = 255.0f / span;
   const auto offset = static_cast<float>(static_cast<double>(low) * scale);
   // A sample's colour depends on its value alone: one table entry per
   // possible value replaces the arithmetic per pixel.
-  std::vector<std::uint8_t> indexOf(65536);
-  for (std::size_t v = 0; v < indexOf.size(); ++v) indexOf[v] = WindowIndex(static_cast<double>(v), scale, offset);
+  SampleWindow window{std::vector<std::uint8_t>(65536)};
+  for (std::size_t v = 0; v < window.indexOf.size(); ++v) {
+    window.indexOf[v] = WindowIndex(static_cast<double>(v), scale, offset);
+  }
+  return window;
+}
+
+void RenderWindowed(const std::uint16_t* samples, TBitmap& bitmap, std::int32_t W, std::int32_t H,
+                    std::int32_t low, std::int32_t high) {
+  RenderWindowed(samples, bitmap, W, H, MakeSampleWindow(low, high));
+}
+
+void RenderWindowed(const std::uint16_t* samples, TBitmap& bitmap, std::int32_t W, std::int32_t H,
+                    const SampleWindow& window) {
+  PrepareBitmap(bitmap, W, H);
+  const std::uint8_t* const indexOf = window.indexOf.data();
   for (std::int32_t y = 0; y < H; ++y) {
     std::uint8_t* pixel = bitmap.RowPixels(y).data();
     const std::uint16_t* row = samples + static_cast<std::size_t>(y) * static_cast<std::size_t>(W);

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "bitmap/bitmap.h"
 
@@ -61,6 +62,17 @@ inline constexpr std::array<std::array<std::uint8_t, 4>, 16> LabelPalette = {{
 // (a span of 0 counts as 1), clamped to 0..255; a NaN maps to 0.
 void RenderWindowed(const std::uint16_t* samples, TBitmap& bitmap, std::int32_t W, std::int32_t H,
                     std::int32_t low, std::int32_t high);
+
+// The colour index that the window [low, high] gives each 16-bit value, as
+// above: a picture drawn a band of rows at a time makes it once.
+struct SampleWindow {
+  std::vector<std::uint8_t> indexOf;  // 65536 entries, one per value
+};
+SampleWindow MakeSampleWindow(std::int32_t low, std::int32_t high);
+
+// RenderWindowed through a window made beforehand.
+void RenderWindowed(const std::uint16_t* samples, TBitmap& bitmap, std::int32_t W, std::int32_t H,
+                    const SampleWindow& window);
 void RenderWindowedFloat(const float* samples, TBitmap& bitmap, std::int32_t W, std::int32_t H,
                          float low, float high);
 

@@ -1,5 +1,7 @@
 #include "driver/chain.h"
 
+#include <algorithm>
+
 #include "driver/driver.h"
 #include "functions/functions.h"
 #include "morfologylib/morfologylib.h"
@@ -11,15 +13,39 @@ std::int32_t CellsH(const AnalysisBuffers& b) { return b.H - 1; }
 
 }  // namespace
 
-const std::array<AnalysisStep, 13> kAnalysisSteps = {{
-    {AnalysisStepId::kGradient, "ComputeRobertsGradient", AnalysisOutput::kGradient,
-     [](AnalysisBuffers& b) { ComputeRobertsGradient(b.gradient, b.input, b.W, b.H); }},
-    {AnalysisStepId::kStatistics, "ComputeGradientStats", AnalysisOutput::kStats,
-     [](AnalysisBuffers& b) { b.stats = ComputeGradientStats(b.gradient, CellsW(b), CellsH(b)); }},
+std::int32_t BandRows(std::int32_t width, std::int32_t height) {
+  const std::int64_t rows = width > 0 ? kBandPixels / width : height;
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(rows, 1, std::max(height, 1)));
+}
+
+void ForEachGradientBand(const AnalysisBuffers& b,
+                         const std::function<void(const float*, std::int32_t, std::int32_t)>& use) {
+  const std::int32_t rows = BandRows(CellsW(b), CellsH(b));
+  for (std::int32_t first = 0; first < CellsH(b); first += rows) {
+    const std::int32_t count = std::min(rows, CellsH(b) - first);
+    ComputeRobertsGradient(b.gradientBand, b.input, b.W, b.H, first, first + count);
+    use(b.gradientBand, first, count);
+  }
+}
+
+const std::array<AnalysisStep, 12> kAnalysisSteps = {{
+    {AnalysisStepId::kStatistics, "ComputeRobertsGradient/ComputeGradientStats", AnalysisOutput::kStats,
+     [](AnalysisBuffers& b) {
+       GradientStatsAccumulator statistics(CellsW(b), CellsH(b));
+       ForEachGradientBand(b, [&statistics](const float* band, std::int32_t, std::int32_t rows) {
+         statistics.AddRows(band, rows);
+       });
+       b.stats = statistics.Finish();
+     }},
     {AnalysisStepId::kThreshold, "SelectGradientThreshold", AnalysisOutput::kThreshold,
      [](AnalysisBuffers& b) { b.threshold = SelectGradientThreshold(b.stats); }},
-    {AnalysisStepId::kBinarize, "BinarizeGradient", AnalysisOutput::kCellMask,
-     [](AnalysisBuffers& b) { BinarizeGradient(b.cellMask, b.gradient, CellsW(b), CellsH(b), b.threshold); }},
+    {AnalysisStepId::kBinarize, "ComputeRobertsGradient/BinarizeGradient", AnalysisOutput::kCellMask,
+     [](AnalysisBuffers& b) {
+       ForEachGradientBand(b, [&b](const float* band, std::int32_t first, std::int32_t rows) {
+         BinarizeGradient(b.cellMask + static_cast<std::size_t>(first) * static_cast<std::size_t>(CellsW(b)), band,
+                          CellsW(b), rows, b.threshold);
+       });
+     }},
     // Close the edge cells: background reached from the frame takes the key,
     // what it cannot reach is enclosed and becomes foreground.
     {AnalysisStepId::kMarkCellFrame, "SetBorderZeros/cells", AnalysisOutput::kCellMask,

@@ -19,15 +19,27 @@ inline constexpr std::uint32_t kMinRegionSize = 10;
 inline constexpr std::int32_t kInputLow = 0;
 inline constexpr std::int32_t kInputHigh = 4095;
 
+// Pictures and the gradient are made a band of rows of about this many
+// pixels at a time, never whole: a band stays in the cache between the step
+// that makes it and the one that uses it, and a gigapixel image needs no
+// more of them than a thumbnail.
+inline constexpr std::int64_t kBandPixels = std::int64_t{1} << 16;
+
+// The rows of a band of a picture (or gradient) of the given width and
+// height: at least one, at most the height.
+std::int32_t BandRows(std::int32_t width, std::int32_t height);
+
 // The buffers the chain works on, owned by the caller. W x H is the pixel
-// grid: the input image and the pixel mask hold W*H samples, the gradient
-// and the cell mask (W-1)*(H-1), on the grid of cells between the pixels.
-// At the end the pixel mask holds the labels.
+// grid: the input image and the pixel mask hold W*H samples, the cell mask
+// (W-1)*(H-1), on the grid of cells between the pixels. The gradient is
+// never held whole: each step that reads it computes it again into
+// gradientBand, BandRows(W-1, H-1) rows of W-1 floats at a time. At the end
+// the pixel mask holds the labels.
 struct AnalysisBuffers {
   std::int32_t W = 0;
   std::int32_t H = 0;
   const std::uint16_t* input = nullptr;
-  float* gradient = nullptr;
+  float* gradientBand = nullptr;
   std::uint16_t* cellMask = nullptr;
   std::uint16_t* pixelMask = nullptr;
   GradientStats stats;
@@ -35,7 +47,6 @@ struct AnalysisBuffers {
 };
 
 enum class AnalysisStepId {
-  kGradient,
   kStatistics,
   kThreshold,
   kBinarize,
@@ -51,7 +62,7 @@ enum class AnalysisStepId {
 };
 
 // What a step writes: a buffer, or a field of the buffers' record.
-enum class AnalysisOutput { kGradient, kStats, kThreshold, kCellMask, kPixelMask };
+enum class AnalysisOutput { kStats, kThreshold, kCellMask, kPixelMask };
 
 struct AnalysisStep {
   AnalysisStepId id;
@@ -60,13 +71,20 @@ struct AnalysisStep {
   void (*run)(AnalysisBuffers&);
 };
 
-// Every step, in order. Each step may throw what its operation throws: the
+// Every step, in order; the first and the third compute the gradient, a
+// band at a time, and take each band as it comes. Each step may throw what
+// its operation throws: the
 // statistics when the gradient has no inner samples (an image of 3 or fewer
 // rows or columns), the labelling past 65535 regions, std::bad_alloc.
-extern const std::array<AnalysisStep, 13> kAnalysisSteps;
+extern const std::array<AnalysisStep, 12> kAnalysisSteps;
 
 // Called around a step with the buffers as they are then.
 using AnalysisStepHook = std::function<void(const AnalysisStep&, AnalysisBuffers&)>;
+
+// Calls use(band, firstRow, rows) for each band of gradient rows, top to
+// bottom, computed into the chain's gradientBand.
+void ForEachGradientBand(const AnalysisBuffers& buffers,
+                         const std::function<void(const float*, std::int32_t, std::int32_t)>& use);
 
 // Runs every step in order, calling before and after (where given) around
 // each: where the run shows its progress and releases a buffer that no

@@ -95,22 +95,23 @@ int Segment(const std::string& inputName, const std::string& baseName, ProgressL
   const std::int64_t n = std::int64_t{W} * H;
   const std::int64_t n1 = std::int64_t{W1} * H1;
   // Every buffer is written whole before it is read, so none is cleared, and
-  // each is released as soon as no later step reads it.
+  // each is obtained when a step first needs it and released as soon as no
+  // later step reads it: the text as soon as the samples are read.
   auto inputImage = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n));
-  auto gradient = ObtainBuffer<float>(static_cast<std::size_t>(n1));
-  auto cellMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n1));
-  auto pixelMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n));
-
   // The scan admitted these bytes, so they hold every sample; a shortfall
   // would mean samples never read, which must not pass for a result.
   progress.Show(RunStage::kReading, 2, 3);
   if (!ReadTextImage(text, inputImage.get(), W, H)) throw std::runtime_error("input shorter than its size");
   input = FileBytes{};
 
+  const std::int32_t gradientRows = BandRows(W1, H1);
+  auto gradientBand = ObtainBuffer<float>(static_cast<std::size_t>(gradientRows) * static_cast<std::size_t>(W1));
+  auto cellMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n1));
+  auto pixelMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n));
   AnalysisBuffers chain{.W = W,
                         .H = H,
                         .input = inputImage.get(),
-                        .gradient = gradient.get(),
+                        .gradientBand = gradientBand.get(),
                         .cellMask = cellMask.get(),
                         .pixelMask = pixelMask.get(),
                         .stats = {},
@@ -136,28 +137,31 @@ int Segment(const std::string& inputName, const std::string& baseName, ProgressL
   progress.Show(RunStage::kWritingLabels);
   WriteTextImage(baseName, pixelMask.get(), W, H);
 
-  // The pictures cannot be saved past the BMP size field: refused before a
-  // bitmap of that size is made for nothing. The gradient picture is smaller.
+  // The pictures cannot be saved past the BMP size field: refused before
+  // any is drawn. The gradient picture is smaller. Each is drawn a band of
+  // rows at a time, and the gradient computed again for its bands.
   progress.Show(RunStage::kWritingPictures, 0, 3);
   if (!FitsBmpFile(W, H)) throw std::runtime_error("picture too large for a BMP file");
-  // Each picture's source is released as soon as it is drawn, before the
-  // save: the file's cache then takes memory that was in use a moment ago.
-  // (Memory left idle for long may have been handed back to a hypervisor,
-  // and touching it again costs more than writing it.)
-  TBitmap bitmap;
-  bitmap.SetBitmapSize(W, H);
-  RenderWindowed(inputImage.get(), bitmap, W, H, kInputLow, kInputHigh);
-  inputImage.reset();
-  bitmap.SaveBmpFile(baseName + "_In.bmp");
+  const auto rowOf = [W](const std::uint16_t* image, std::int32_t y) {
+    return image + static_cast<std::size_t>(y) * static_cast<std::size_t>(W);
+  };
+  const SampleWindow inputWindow = MakeSampleWindow(kInputLow, kInputHigh);
+  SaveBmpFileInBands(baseName + "_In.bmp", W, H, BandRows(W, H),
+                     [&](std::int32_t first, std::int32_t rows, TBitmap& band) {
+                       RenderWindowed(rowOf(inputImage.get(), first), band, W, rows, inputWindow);
+                     });
   progress.Show(RunStage::kWritingPictures, 1, 3);
-  RenderLabels(pixelMask.get(), bitmap, W, H);
+  SaveBmpFileInBands(baseName + "_Reg.bmp", W, H, BandRows(W, H),
+                     [&](std::int32_t first, std::int32_t rows, TBitmap& band) {
+                       RenderLabels(rowOf(pixelMask.get(), first), band, W, rows);
+                     });
   pixelMask.reset();
-  bitmap.SaveBmpFile(baseName + "_Reg.bmp");
   progress.Show(RunStage::kWritingPictures, 2, 3);
-  bitmap.SetBitmapSize(W1, H1);
-  RenderWindowedFloat(gradient.get(), bitmap, W1, H1, stats.minValue, stats.maxValue);
-  gradient.reset();
-  bitmap.SaveBmpFile(baseName + "_Grad.bmp");
+  SaveBmpFileInBands(baseName + "_Grad.bmp", W1, H1, gradientRows,
+                     [&](std::int32_t first, std::int32_t rows, TBitmap& band) {
+                       ComputeRobertsGradient(gradientBand.get(), inputImage.get(), W, H, first, first + rows);
+                       RenderWindowedFloat(gradientBand.get(), band, W1, rows, stats.minValue, stats.maxValue);
+                     });
   progress.Erase();
   return 0;
 }

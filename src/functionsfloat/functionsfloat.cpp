@@ -63,13 +63,14 @@ void CrossRange(float* out, const std::uint16_t* top, std::size_t count, std::si
 }  // namespace
 
 void ComputeRobertsGradient(float* gradient, const std::uint16_t* image, std::int32_t W,
-                            std::int32_t H) {
-  if (W < 2 || H < 2) return;
+                            std::int32_t H, std::int32_t firstRow, std::int32_t endRow) {
+  if (W < 2 || H < 2 || firstRow >= endRow) return;
   const std::size_t width = static_cast<std::size_t>(W);
-  const std::size_t height = static_cast<std::size_t>(H);
   const std::size_t cellWidth = width - 1;
+  const std::size_t first = static_cast<std::size_t>(firstRow);
+  const std::size_t end = static_cast<std::size_t>(endRow);
   if (width >= 32) {
-    for (std::size_t y = 0; y + 1 < height; ++y, gradient += cellWidth) {
+    for (std::size_t y = first; y < end; ++y, gradient += cellWidth) {
       CrossRange(gradient, image + y * width, cellWidth, width);
     }
     return;
@@ -85,48 +86,62 @@ void ComputeRobertsGradient(float* gradient, const std::uint16_t* image, std::in
   for (std::size_t o = 0; o < blockRows * cellWidth; ++o) {
     pick[o] = static_cast<std::uint16_t>(o / cellWidth * width + o % cellWidth);
   }
-  for (std::size_t y0 = 0; y0 + 1 < height; y0 += blockRows) {
-    const std::size_t rows = std::min(blockRows, height - 1 - y0);
+  for (std::size_t y0 = first; y0 < end; y0 += blockRows) {
+    const std::size_t rows = std::min(blockRows, end - y0);
     // The block's very last pixel has no cell and nothing right of it.
     CrossRange(cells, image + y0 * width, rows * width - 1, width);
     for (std::size_t o = 0; o < rows * cellWidth; ++o) *gradient++ = cells[pick[o]];
   }
 }
 
-GradientStats ComputeGradientStats(const float* gradient, std::int32_t w, std::int32_t h) {
+GradientStatsAccumulator::GradientStatsAccumulator(std::int32_t w, std::int32_t h) : w_(w), h_(h) {
   if (w < 3 || h < 3) throw std::runtime_error("no inner gradient samples");
-  GradientStats stats;
-  stats.minValue = gradient[0];
-  stats.maxValue = gradient[0];
+}
 
+void GradientStatsAccumulator::AddRows(const float* rows, std::int32_t count) {
+  const std::int32_t first = nextRow_;
+  nextRow_ += count;
+  if (first == 0 && count > 0) {
+    // The extremes start from the corner sample, although it lies on the
+    // frame.
+    lowest_ = rows[0];
+    highest_ = rows[0];
+  }
   // Plain double sums in row order: the sign of a variance that rounds to
-  // just below zero depends on exactly this order and precision.
-  // The extremes and the counts are kept in locals, so that the loop keeps
-  // them in registers and on its own stack rather than in the result.
-  double sum = 0;
-  double sumSquares = 0;
-  float lowest = gradient[0];
-  float highest = gradient[0];
-  std::array<std::int32_t, kHistogramBins> histogram{};
-  for (std::int32_t y = 1; y < h - 1; ++y) {
-    const float* row = gradient + static_cast<std::size_t>(y) * w;
-    for (std::int32_t x = 1; x < w - 1; ++x) {
+  // just below zero depends on exactly this order and precision. The sums
+  // and extremes are kept in locals for the loop, so that it keeps them in
+  // registers rather than in the object.
+  double sum = sum_;
+  double sumSquares = sumSquares_;
+  float lowest = lowest_;
+  float highest = highest_;
+  for (std::int32_t y = std::max(first, 1); y < std::min(nextRow_, h_ - 1); ++y) {
+    const float* row = rows + static_cast<std::size_t>(y - first) * static_cast<std::size_t>(w_);
+    for (std::int32_t x = 1; x < w_ - 1; ++x) {
       const float v = row[x];
       lowest = v < lowest ? v : lowest;
       highest = v > highest ? v : highest;
       sum += v;
       sumSquares += static_cast<double>(v) * v;
-      ++histogram[BinOf(v)];
+      ++histogram_[BinOf(v)];
     }
   }
-  stats.minValue = lowest;
-  stats.maxValue = highest;
-  stats.histogram = histogram;
-  const std::int32_t n = (w - 2) * (h - 2);
+  sum_ = sum;
+  sumSquares_ = sumSquares;
+  lowest_ = lowest;
+  highest_ = highest;
+}
+
+GradientStats GradientStatsAccumulator::Finish() const {
+  GradientStats stats;
+  stats.minValue = lowest_;
+  stats.maxValue = highest_;
+  stats.histogram = histogram_;
+  const std::int32_t n = (w_ - 2) * (h_ - 2);
   stats.sampleCount = n;
-  stats.mean = static_cast<float>(sum / n);
+  stats.mean = static_cast<float>(sum_ / n);
   const double m = stats.mean;
-  const double variance = (sumSquares - static_cast<double>(n) * m * m) / n;
+  const double variance = (sumSquares_ - static_cast<double>(n) * m * m) / n;
   if (variance < 0) {
     std::fputs("\r\nsqrt: DOMAIN error\r\n", stderr);
     stats.stdDev = std::numeric_limits<float>::quiet_NaN();
@@ -146,6 +161,12 @@ GradientStats ComputeGradientStats(const float* gradient, std::int32_t w, std::i
     }
   }
   return stats;
+}
+
+GradientStats ComputeGradientStats(const float* gradient, std::int32_t w, std::int32_t h) {
+  GradientStatsAccumulator accumulator(w, h);
+  accumulator.AddRows(gradient, h);
+  return accumulator.Finish();
 }
 
 void BinarizeGradient(std::uint16_t* mask, const float* gradient, std::int32_t w,

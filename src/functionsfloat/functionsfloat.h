@@ -30,16 +30,52 @@ struct GradientStats {
 };
 
 // Writes the Roberts-cross magnitude sqrt(a*a + b*b), with
-// a = I(x,y) - I(x+1,y+1) and b = I(x+1,y) - I(x,y+1), for every cell of the
-// W x H image into gradient ((W-1)*(H-1) floats), rounded to nearest.
+// a = I(x,y) - I(x+1,y+1) and b = I(x+1,y) - I(x,y+1), rounded to nearest,
+// for the cell rows firstRow to endRow - 1 of the W x H image, into gradient
+// ((endRow - firstRow) * (W-1) floats, row firstRow first). A cell's value
+// depends on its four pixels alone, so a gradient computed a range of rows
+// at a time, or again, is the same bit for bit; nothing holds it whole.
+// Requires 0 <= firstRow <= endRow <= H - 1.
 void ComputeRobertsGradient(float* gradient, const std::uint16_t* image, std::int32_t W,
-                            std::int32_t H);
+                            std::int32_t H, std::int32_t firstRow, std::int32_t endRow);
 
-// Statistics of the w x h float image. The variance is taken against the
-// mean rounded to float and is not clamped: when rounding leaves it below
-// zero, "\r\nsqrt: DOMAIN error\r\n" goes to standard error at once and
-// stdDev is a NaN; nothing else changes. Throws when there are no inner
-// samples (w < 3 or h < 3), where the mean would be 0/0.
+// The whole gradient, (W-1)*(H-1) floats.
+inline void ComputeRobertsGradient(float* gradient, const std::uint16_t* image, std::int32_t W,
+                                   std::int32_t H) {
+  if (W >= 2 && H >= 2) ComputeRobertsGradient(gradient, image, W, H, 0, H - 1);
+}
+
+// The statistics of a w x h float image taken a range of rows at a time, in
+// order, so that the image need never be held whole: Finish gives what
+// ComputeGradientStats gives for the whole image, bit for bit, since each
+// sum takes the samples one by one in the same row order.
+class GradientStatsAccumulator {
+ public:
+  // Throws when there are no inner samples (w < 3 or h < 3), where the mean
+  // would be 0/0.
+  GradientStatsAccumulator(std::int32_t w, std::int32_t h);
+
+  // Takes the next count rows of the image (count * w floats).
+  void AddRows(const float* rows, std::int32_t count);
+
+  // The statistics of every row added. The variance is taken against the
+  // mean rounded to float and is not clamped: when rounding leaves it below
+  // zero, "\r\nsqrt: DOMAIN error\r\n" goes to standard error at once and
+  // stdDev is a NaN; nothing else changes.
+  GradientStats Finish() const;
+
+ private:
+  std::int32_t w_;
+  std::int32_t h_;
+  std::int32_t nextRow_ = 0;
+  double sum_ = 0;
+  double sumSquares_ = 0;
+  float lowest_ = 0;
+  float highest_ = 0;
+  std::array<std::int32_t, kHistogramBins> histogram_{};
+};
+
+// Statistics of the whole w x h float image, as the accumulator gives them.
 GradientStats ComputeGradientStats(const float* gradient, std::int32_t w, std::int32_t h);
 
 // mask[i] = 1 where gradient[i] > threshold, else 0, for all w*h samples,
