@@ -62,12 +62,12 @@ GALLERY = [
 
 def timed(launcher, argv):
     """Runs argv through the launcher; returns (wall seconds, peak resident
-    bytes). Fails loudly on any exit status but 0."""
+    bytes, minor page faults). Fails loudly on any exit status but 0."""
     run = subprocess.run([launcher] + argv, capture_output=True, check=True)
-    wall, peak, status = run.stderr.split()[-3:]
+    wall, peak, faults, status = run.stderr.split()[-4:]
     if int(status) != 0:
         sys.exit(f"{argv[0]} failed ({int(status)}): {run.stdout!r}")
-    return float(wall), int(peak)
+    return float(wall), int(peak), int(faults)
 
 
 def generated(generator, images_dir, name, kind, width, height):
@@ -113,7 +113,7 @@ def gallery(args, tools, generator, launcher, images_dir, out_dir):
                 base = os.path.join(out_dir, f"{name}_{label}")
                 pair = [(photo, 0), (image, 1)] if round_ % 2 == 0 else [(image, 1), (photo, 0)]
                 for path, which in pair:
-                    wall, peak = timed(launcher, [tool, path, base])
+                    wall, peak, _ = timed(launcher, [tool, path, base])
                     times[label][which].append(wall)
                     if which == 1:
                         times[label][2].append(peak)
@@ -209,7 +209,7 @@ def main():
         tool_times, floor_times, peaks = [], [], []
         for _ in range(args.runs):
             time.sleep(args.idle)
-            wall, peak = timed(launcher, [tool, image, tool_base])
+            wall, peak, _ = timed(launcher, [tool, image, tool_base])
             remove_outputs(tool_base)
             tool_times.append(wall)
             peaks.append(peak)
