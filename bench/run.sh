@@ -3,7 +3,9 @@
 # edgeseg against the I/O floor on each image. Extra arguments go to
 # bench/endtoend.py (for example --runs 9 or --images photo2048); with
 # --gallery it prints each shape's time and memory against the photograph's
-# instead (add --base OLD_EDGESEG to time an older build in the same rounds).
+# instead, and with --batch the time of N runs at a time per core against the
+# floor run the same way. --base OLD_EDGESEG times an older build in the same
+# rounds, in every mode.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset release >/dev/null
