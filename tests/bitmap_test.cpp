@@ -63,8 +63,12 @@ TEST(SaveBmpFile, ThreeByTwoPicture) {
 // row, and larger than the picture.
 TEST(SaveBmpFileInBands, WritesTheFileOfTheWholePicture) {
   test::ScratchDir dir;
-  for (const auto& [W, H, bandRows] :
+  for (const auto& size :
        {std::tuple{1, 1, 1}, {1, 9, 2}, {9, 1, 4}, {5, 7, 3}, {5, 6, 3}, {6, 5, 1}, {3, 4, 100}}) {
+    // Plain names, not a structured binding, which clang 14's lambdas cannot capture.
+    const std::int32_t W = std::get<0>(size);
+    const std::int32_t H = std::get<1>(size);
+    const std::int32_t bandRows = std::get<2>(size);
     TBitmap whole;
     whole.SetBitmapSize(W, H);
     Paint(whole);
