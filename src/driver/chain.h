@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "driver/progress.h"
 #include "functionsfloat/functionsfloat.h"
 
 // Marks background reached from the frame while the masks are closed; the
@@ -67,6 +68,12 @@ enum class AnalysisOutput { kStats, kThreshold, kCellMask, kPixelMask };
 struct AnalysisStep {
   AnalysisStepId id;
   const char* name;  // the operation and, where it runs on both, the grid
+  // The part of a run that the progress line counts the step in; a stage's
+  // share is split evenly among its steps in table order.
+  RunStage stage;
+  // The step may write its own report on standard error (the statistics'
+  // square-root domain report): no progress line may be drawn while it runs.
+  bool reportsOnStandardError;
   AnalysisOutput output;
   void (*run)(AnalysisBuffers&);
 };

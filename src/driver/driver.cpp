@@ -26,23 +26,17 @@ int Fail(const char* message, int status) {
   return status;
 }
 
-// The part of a run that a step of the analysis chain belongs to, and its
-// place among that part's steps.
+// The share of its stage that is done when a step of the analysis chain
+// begins: the steps before it of the same stage, of all the stage's steps.
 struct StagePlace {
-  RunStage stage;
   int done;
   int parts;
 };
 
 StagePlace PlaceOf(const AnalysisStep& step) {
-  const auto stageOf = [](AnalysisStepId id) {
-    if (id <= AnalysisStepId::kBinarize) return RunStage::kGradient;
-    return id == AnalysisStepId::kLabel ? RunStage::kLabelling : RunStage::kClosing;
-  };
-  const RunStage stage = stageOf(step.id);
-  StagePlace place{stage, 0, 0};
+  StagePlace place{0, 0};
   for (const AnalysisStep& other : kAnalysisSteps) {
-    if (stageOf(other.id) != stage) continue;
+    if (other.stage != step.stage) continue;
     if (&other < &step) ++place.done;
     ++place.parts;
   }
@@ -117,13 +111,13 @@ int Segment(const std::string& inputName, const std::string& baseName, ProgressL
                         .stats = {},
                         .threshold = 0};
   const auto before = [&progress](const AnalysisStep& step, AnalysisBuffers&) {
-    // The statistics may report on standard error: not into the line.
-    if (step.id == AnalysisStepId::kStatistics) {
+    // A step's own report must not land inside the line.
+    if (step.reportsOnStandardError) {
       progress.Erase();
       return;
     }
     const StagePlace place = PlaceOf(step);
-    progress.Show(place.stage, place.done, place.parts);
+    progress.Show(step.stage, place.done, place.parts);
   };
   const auto after = [&cellMask](const AnalysisStep& step, AnalysisBuffers& buffers) {
     if (step.id == AnalysisStepId::kCellsToPixels) {  // no later step reads the cell mask
@@ -170,22 +164,6 @@ int Segment(const std::string& inputName, const std::string& baseName, ProgressL
 
 void CheckImageSize(std::int32_t W, std::int32_t H) {
   if (std::int64_t{W} * H > kMaxImagePixels) throw std::runtime_error("image of more than 2^31 - 1 pixels");
-}
-
-float SelectGradientThreshold(const GradientStats& stats) {
-  const std::int32_t reference = stats.histogram[0];
-  const int peak = std::clamp(static_cast<int>(stats.peakBin), 0, kHistogramBins - 1);
-  for (int k = peak; k < kHistogramBins; ++k) {
-    if (stats.histogram[k] < reference) return static_cast<float>(k);
-  }
-  // No bin fell below bin 0. When bin 0 is empty no bin can; then the first
-  // empty bin above the peak still separates the strong gradients.
-  if (reference == 0) {
-    for (int k = peak; k < kHistogramBins; ++k) {
-      if (stats.histogram[k] == 0) return static_cast<float>(k);
-    }
-  }
-  return static_cast<float>(kHistogramBins - 1);
 }
 
 int RunSegmentation(int argc, const char* const* argv) {

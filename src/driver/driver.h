@@ -4,13 +4,6 @@
 #include <cstdint>
 
 #include "common/limits.h"
-#include "functionsfloat/functionsfloat.h"
-
-// The binarisation threshold: starting at peakBin, the first bin whose count
-// is below the count of bin 0. When no bin up to 4095 qualifies: with bin 0
-// empty, the first bin from peakBin on that is empty; otherwise, or when
-// there is none, 4095.
-float SelectGradientThreshold(const GradientStats& stats);
 
 // Throws std::runtime_error when a W x H image (W, H at least 0) has more
 // pixels than a run takes (kMaxImagePixels). The product is formed in 64
