@@ -16,9 +16,6 @@
 inline constexpr std::uint16_t kKeyValue = 65535;
 // A region must hold more than this many pixels to keep a label.
 inline constexpr std::uint32_t kMinRegionSize = 10;
-// The input picture shows the 12-bit range.
-inline constexpr std::int32_t kInputLow = 0;
-inline constexpr std::int32_t kInputHigh = 4095;
 
 // Pictures and the gradient are made a band of rows of about this many
 // pixels at a time, never whole: a band stays in the cache between the step
