@@ -141,8 +141,9 @@ int Segment(const std::string& inputName, const std::string& baseName, ProgressL
     progress.Erase();
     return Fail("Wrong input file format", -1);
   }
-  const std::int32_t gradientRows = BandRows(image.W - 1, image.H - 1);
-  auto gradientBand = ObtainBuffer<float>(static_cast<std::size_t>(gradientRows) * static_cast<std::size_t>(image.W - 1));
+  const auto cellColumns = static_cast<std::size_t>(image.W - 1);
+  const auto gradientRows = static_cast<std::size_t>(BandRows(image.W - 1, image.H - 1));
+  auto gradientBand = ObtainBuffer<float>(gradientRows * cellColumns);
   GradientStats stats;
   Buffer<std::uint16_t> labels = RunChain(image, gradientBand.get(), stats, progress);
 
