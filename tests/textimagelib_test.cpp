@@ -308,14 +308,13 @@ class TextAtTheEdge {
  public:
   explicit TextAtTheEdge(const std::string& text) {
 #if EDGESEG_TEST_GUARD_PAGE
-    page_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    const std::size_t pages = (text.size() + page_ - 1) / page_ + 1;
-    void* map = mmap(nullptr, pages * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    mapSize_ = ((text.size() + page - 1) / page + 1) * page;
+    void* map = mmap(nullptr, mapSize_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (map == MAP_FAILED) throw std::runtime_error("no mapping");
     map_ = static_cast<char*>(map);
-    mapSize_ = pages * page_;
-    char* const guard = map_ + mapSize_ - page_;
-    if (mprotect(guard, page_, PROT_NONE) != 0) throw std::runtime_error("no guard page");
+    char* const guard = map_ + mapSize_ - page;
+    if (mprotect(guard, page, PROT_NONE) != 0) throw std::runtime_error("no guard page");
     bytes_ = guard - text.size();
 #else
     owned_ = std::make_unique<char[]>(text.size());
@@ -335,7 +334,6 @@ class TextAtTheEdge {
 
  private:
 #if EDGESEG_TEST_GUARD_PAGE
-  std::size_t page_ = 0;
   char* map_ = nullptr;
   std::size_t mapSize_ = 0;
 #else
