@@ -19,6 +19,7 @@
 #include "bitmap/bitmap.h"
 #include "displib/displib.h"
 #include "driver/chain.h"
+#include "driver/pictures.h"
 #include "fileio/fileio.h"
 #include "textimagelib/textimagelib.h"
 #include "textroilib/textroilib.h"

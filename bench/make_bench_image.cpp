@@ -13,6 +13,7 @@
 #include <string>
 
 #include "bench_images.h"
+#include "common/limits.h"
 
 namespace {
 
@@ -30,8 +31,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s KIND SIDE FILE | KIND WIDTH HEIGHT FILE\n", argv[0]);
     return 2;
   }
-  // As many pixels as the tool takes: 2^31 - 1 (a text of about 10 GB).
-  constexpr long kMaxPixels = 2147483647L;
+  // As many pixels as the tool takes (a text of about 10 GB).
+  constexpr long kMaxPixels = kMaxImagePixels;
   const long width = ParseSize(argv[2], kMaxPixels);
   const long height = argc == 5 ? ParseSize(argv[3], kMaxPixels) : width;
   if (width == 0 || height == 0 || width > kMaxPixels / height) {

@@ -1,5 +1,7 @@
 #include "driver/driver.h"
+#include "driver/chain.h"
 #include "driver/progress.h"
+#include "driver/threshold.h"
 
 #include <gtest/gtest.h>
 
@@ -100,6 +102,18 @@ TEST(RunPercent, RisesThroughEveryStageAndStaysBelow100) {
     }
   }
   EXPECT_EQ(RunPercent(RunStage::kReading, 0, 1), 0);
+}
+
+// The progress line takes each step's stage from the table: a step whose
+// stage came before its predecessor's would send the share back.
+TEST(AnalysisSteps, StagesOfTheChainFollowTheRunsOrder) {
+  RunStage previous = RunStage::kGradient;
+  for (const AnalysisStep& step : kAnalysisSteps) {
+    EXPECT_GE(step.stage, previous) << step.name;
+    EXPECT_TRUE(step.stage >= RunStage::kGradient && step.stage <= RunStage::kLabelling) << step.name;
+    previous = step.stage;
+  }
+  EXPECT_EQ(kAnalysisSteps.back().stage, RunStage::kLabelling);
 }
 
 }  // namespace

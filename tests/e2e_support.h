@@ -32,6 +32,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -152,16 +153,34 @@ inline int RunProcess(const std::vector<std::string>& words, const std::string& 
   return result >= -128 && result < 256 ? result & 0xFF : result;
 }
 #else
+// Starts words[0] with the rest as its arguments and the given actions on
+// its files. It starts with the default action for the signals of failing
+// writes, whatever the test runner's are, as it would from a shell. Gives
+// its process id, or 0 when it could not start.
+inline pid_t Spawn(std::vector<std::string> words, const posix_spawn_file_actions_t& actions) {
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGXFSZ);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = 0;
+  const bool started = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) == 0;
+  posix_spawnattr_destroy(&attributes);
+  return started ? pid : 0;
+}
+
 // Runs words[0] with the rest as its arguments, standard output and error
 // into the named files, and input, when given, through a pipe into its
 // standard input; gives its exit status, 128 + N when signal N ended it, or
 // -1 when it could not run, and sets peakKiB to its largest resident size.
 inline int RunProcess(std::vector<std::string> words, const std::string& outName, const std::string& errName,
                       const std::optional<std::string>& input, long& peakKiB) {
-  std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-
   // Both ends of the pipe close on exec; the copy at 0 is the tool's own. A
   // tool that stops reading early breaks the pipe: the write then fails
   // instead of ending the test by SIGPIPE.
@@ -176,19 +195,9 @@ inline int RunProcess(std::vector<std::string> words, const std::string& outName
   posix_spawn_file_actions_addopen(&actions, 1, outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (input) posix_spawn_file_actions_adddup2(&actions, feed[0], 0);
-  // The tool starts with the default action for the signals of failing
-  // writes, whatever the test runner's are, as it would from a shell.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  sigaddset(&defaults, SIGXFSZ);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-  pid_t pid = 0;
+  const pid_t pid = Spawn(std::move(words), actions);
+  const bool started = pid != 0;
   int status = -1;
-  const bool started = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) == 0;
   if (input) ::close(feed[0]);
   std::thread feeder([&] {
     if (!input) return;
@@ -218,7 +227,6 @@ inline int RunProcess(std::vector<std::string> words, const std::string& outName
   }
   feeder.join();
   posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
   return status;
 }
 #endif
@@ -262,6 +270,20 @@ inline Outcome RunTool(const test::ScratchDir& dir, const std::vector<std::strin
   std::filesystem::remove(errName);
   return outcome;
 }
+
+// Writes text into dir/in.txt and runs the tool on it, with the output base
+// dir/res.
+inline Outcome RunOnText(const test::ScratchDir& dir, const std::string& text) {
+  test::WriteFile(dir / "in.txt", text);
+  return RunTool(dir, {dir / "in.txt", dir / "res"});
+}
+
+// What a user sees of a run, its exit status and standard output, to be
+// compared whole; and the two that most runs end with.
+using Result = std::pair<int, std::string>;
+inline Result ResultOf(const Outcome& run) { return {run.status, run.out}; }
+inline const Result kSucceeded = {0, ""};
+inline const Result kExecutionError = {254, "Execution error"};
 
 #if !defined(_WIN32)
 // Launchers for RunTool, the only places that say how the tool is started
@@ -310,10 +332,10 @@ inline std::vector<std::string> InSmallFilesystem(const std::string& mountPoint,
 }
 #endif
 
-// The names in the directory, sorted.
-inline std::vector<std::string> FilesIn(const test::ScratchDir& dir) {
+// The names in the folder, sorted.
+inline std::vector<std::string> FilesIn(const std::filesystem::path& folder) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(dir / ""))) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());
@@ -342,7 +364,6 @@ inline std::string LabelText(const std::vector<std::string>& rows) {
   return text;
 }
 
-
 // Pixel (x, y) of a 32-bit bottom-up BMP as red, green, blue.
 inline std::array<int, 3> BmpPixel(const std::string& bmp, std::uint32_t x, std::uint32_t y) {
   const std::uint32_t W = test::U32At(bmp, 18);
@@ -362,6 +383,10 @@ inline int TwoBlocks(int x, int y) {
   return a || b ? 1000 : 0;
 }
 
+// The two blocks on a 20 x 14 image, as text.
+inline std::string TwoBlocksText() { return ImageText(20, 14, TwoBlocks); }
+
+// Their labels.
 inline const std::vector<std::string> kTwoBlockLabels = {
     "....................",
     "....................",
@@ -417,10 +442,16 @@ inline void ExpectOutputsAfterFailure(const std::filesystem::path& good, const s
     }
   }
   std::sort(expected.begin(), expected.end());
-  std::vector<std::string> found;
-  for (const auto& entry : std::filesystem::directory_iterator(out)) found.push_back(entry.path().filename().string());
-  std::sort(found.begin(), found.end());
-  EXPECT_EQ(found, expected) << failed;
+  EXPECT_EQ(FilesIn(out), expected) << failed;
+}
+
+// Fills the folder previous with the outputs of the two blocks, read from
+// dir/small.txt: the files that a failed run into that folder must leave as
+// they were.
+inline void WritePreviousOutputs(const test::ScratchDir& dir, const std::filesystem::path& previous) {
+  std::filesystem::create_directory(previous);
+  test::WriteFile(dir / "small.txt", TwoBlocksText());
+  ASSERT_EQ(RunTool(dir, {dir / "small.txt", (previous / "res").string()}).status, 0);
 }
 
 // After a run into the directory out that succeeded: the same four files,

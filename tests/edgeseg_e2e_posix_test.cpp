@@ -53,8 +53,7 @@ TEST(Edgeseg, PipesGiveTheOutputsOfTheSameBytesInAFile) {
   test::ScratchDir dir;
   const std::string image = ImageText(300, 200, TwoBlocks);
   ASSERT_GT(image.size(), std::size_t{1} << 16);
-  test::WriteFile(dir / "in.txt", image);
-  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+  ASSERT_EQ(test::RunOnText(dir, image).status, 0);
   const std::string fifo = dir / "fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   std::signal(SIGPIPE, SIG_IGN);  // a reader that stops early fails the write instead
@@ -98,16 +97,14 @@ TEST(Edgeseg, PipesGiveTheOutputsOfTheSameBytesInAFile) {
     const Outcome run = RunTool(dir, {c.input, (out / "res").string()}, c.launcher, c.standardInput);
     ended = true;
     writer.join();
-    EXPECT_EQ(run.status, 0) << c.what;
-    EXPECT_EQ(run.out, "") << c.what;
+    EXPECT_EQ(test::ResultOf(run), test::kSucceeded) << c.what;
     test::ExpectSameOutputs(dir.path(), out);
   }
 
   const auto start = std::chrono::steady_clock::now();
   const Outcome zeros = RunTool(dir, {"/dev/zero", dir / "zeros"});
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  EXPECT_EQ(zeros.status, 255);
-  EXPECT_EQ(zeros.out, "Wrong input file format");
+  EXPECT_EQ(test::ResultOf(zeros), test::Result(255, "Wrong input file format"));
   EXPECT_FALSE(fs::exists(dir / "zeros"));
 }
 
@@ -116,16 +113,14 @@ TEST(Edgeseg, PipesGiveTheOutputsOfTheSameBytesInAFile) {
 // small image's files and holds a few megabytes, not the hole's size.
 TEST(Edgeseg, NothingAfterTheFirstNulIsHeld) {
   test::ScratchDir dir;
-  const std::string image = ImageText(20, 14, TwoBlocks);
-  test::WriteFile(dir / "in.txt", image);
-  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+  const std::string image = test::TwoBlocksText();
+  ASSERT_EQ(test::RunOnText(dir, image).status, 0);
   test::WriteFile(dir / "huge", image + '\0');
   fs::resize_file(dir / "huge", std::uintmax_t{64} << 30);  // a hole: zeros that take no disk
   const fs::path out = dir / "huge out";
   fs::create_directory(out);
   const Outcome run = RunTool(dir, {dir / "huge", (out / "res").string()});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(test::ResultOf(run), test::kSucceeded);
   test::ExpectSameOutputs(dir.path(), out);
   // Sanitizer builds add their shadow memory to a few megabytes of the run.
   EXPECT_LT(run.peakKiB, 128 * 1024);
@@ -133,8 +128,7 @@ TEST(Edgeseg, NothingAfterTheFirstNulIsHeld) {
 
 TEST(Edgeseg, FailedWritesAreNeverSuccess) {
   test::ScratchDir dir;
-  test::WriteFile(dir / "in.txt", ImageText(20, 14, TwoBlocks));
-  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+  ASSERT_EQ(test::RunOnText(dir, test::TwoBlocksText()).status, 0);
 
   // /dev/full fails every write (a full disk), even for root, who passes
   // every permission check; a named pipe nobody reads would block the open
@@ -142,16 +136,14 @@ TEST(Edgeseg, FailedWritesAreNeverSuccess) {
   ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
   for (const std::string& base : {std::string("/dev/full"), dir / "pipe"}) {
     const Outcome run = RunTool(dir, {dir / "in.txt", base});
-    EXPECT_EQ(run.status, 254) << base;
-    EXPECT_EQ(run.out, "Execution error") << base;
+    EXPECT_EQ(test::ResultOf(run), test::kExecutionError) << base;
   }
   for (const std::string failed : {"res_In.bmp", "res_Grad.bmp"}) {
     const fs::path out = dir / ("full " + failed);
     fs::create_directory(out);
     fs::create_symlink("/dev/full", out / failed);
     const Outcome run = RunTool(dir, {dir / "in.txt", out / "res"});
-    EXPECT_EQ(run.status, 254) << failed;
-    EXPECT_EQ(run.out, "Execution error") << failed;
+    EXPECT_EQ(test::ResultOf(run), test::kExecutionError) << failed;
     test::ExpectOutputsBefore(dir.path(), out, failed);
   }
 }
@@ -161,15 +153,12 @@ TEST(Edgeseg, FailedWritesAreNeverSuccess) {
 // leaves the one it cut and those after it as they were.
 TEST(Edgeseg, AFileSizeLimitFailsTheWriteNotTheProcess) {
   test::ScratchDir dir;
-  test::WriteFile(dir / "in.txt", ImageText(200, 150, TwoBlocks));
-  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+  ASSERT_EQ(test::RunOnText(dir, ImageText(200, 150, TwoBlocks)).status, 0);
   const std::uintmax_t labelSize = fs::file_size(dir / "res");
   const std::uintmax_t pictureSize = fs::file_size(dir / "res_In.bmp");
   ASSERT_LT(labelSize, pictureSize);
   const fs::path previous = dir / "previous";
-  fs::create_directory(previous);
-  test::WriteFile(dir / "small.txt", ImageText(20, 14, TwoBlocks));
-  ASSERT_EQ(RunTool(dir, {dir / "small.txt", previous / "res"}).status, 0);
+  ASSERT_NO_FATAL_FAILURE(test::WritePreviousOutputs(dir, previous));
 
   // Each limit cuts one file: the one that first outgrows it. The limit
   // holds for the captured message too, so none is below its length.
@@ -179,8 +168,7 @@ TEST(Edgeseg, AFileSizeLimitFailsTheWriteNotTheProcess) {
     const fs::path out = dir / ("limit " + std::to_string(limit));
     fs::copy(previous, out);
     const Outcome run = RunTool(dir, {dir / "in.txt", out / "res"}, test::UnderFileSizeLimit(limit));
-    EXPECT_EQ(run.status, 254) << limit;
-    EXPECT_EQ(run.out, "Execution error") << limit;
+    EXPECT_EQ(test::ResultOf(run), test::kExecutionError) << limit;
     test::ExpectOutputsAfterFailure(dir.path(), previous, out, cut);
   }
 }
@@ -192,7 +180,7 @@ TEST(Edgeseg, AFileSizeLimitFailsTheWriteNotTheProcess) {
 TEST(Edgeseg, TheInputIsOpenedOnce) {
   REQUIRE_STRACE();
   test::ScratchDir dir;
-  test::WriteFile(dir / "in.txt", ImageText(20, 14, TwoBlocks));
+  test::WriteFile(dir / "in.txt", test::TwoBlocksText());
   const std::string log = dir / "opens.log";
   const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"},
                               test::UnderStrace(log, {"-e", "trace=open,openat,openat2", "-P", dir / "in.txt"}));
@@ -250,13 +238,10 @@ TEST(Edgeseg, ConcurrentRunsOntoOneNameLeaveWholeFiles) {
 TEST(Edgeseg, ASignalWhileWritingLeavesWholeFilesOnly) {
   REQUIRE_STRACE();
   test::ScratchDir dir;
-  test::WriteFile(dir / "in.txt", SeededImage(800, 700, 3));
-  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+  ASSERT_EQ(test::RunOnText(dir, SeededImage(800, 700, 3)).status, 0);
   ASSERT_GT(fs::file_size(dir / "res"), std::uintmax_t{1} << 20);
   const fs::path previous = dir / "previous";
-  fs::create_directory(previous);
-  test::WriteFile(dir / "small.txt", ImageText(20, 14, TwoBlocks));
-  ASSERT_EQ(RunTool(dir, {dir / "small.txt", previous / "res"}).status, 0);
+  ASSERT_NO_FATAL_FAILURE(test::WritePreviousOutputs(dir, previous));
 
   struct Case {
     int write;
@@ -280,8 +265,7 @@ TEST(Edgeseg, ASignalWhileWritingLeavesWholeFilesOnly) {
     const Outcome run = RunTool(dir, {dir / "in.txt", out / "res"},
                                 test::UnderStrace(log, {"-s", "0", "-e", "trace=openat,rename,unlink,unlinkat,write",
                                                         "-e", inject}));
-    EXPECT_EQ(run.status, 128 + signal) << write;
-    EXPECT_EQ(run.out, "") << write;
+    EXPECT_EQ(test::ResultOf(run), test::Result(128 + signal, "")) << write;
     test::ExpectOutputsAfterFailure(dir.path(), previous, out, during);
     // The temporary file of the output under way was made and removed
     // (through unlinkat where the system has no unlink, as on arm64).
@@ -300,12 +284,9 @@ TEST(Edgeseg, ASignalWhileWritingLeavesWholeFilesOnly) {
 // previous files.
 TEST(Edgeseg, AFullDiskKeepsThePreviousOutputs) {
   test::ScratchDir dir;
-  test::WriteFile(dir / "in.txt", ImageText(200, 150, TwoBlocks));
-  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+  ASSERT_EQ(test::RunOnText(dir, ImageText(200, 150, TwoBlocks)).status, 0);
   const fs::path previous = dir / "previous";
-  fs::create_directory(previous);
-  test::WriteFile(dir / "small.txt", ImageText(20, 14, TwoBlocks));
-  ASSERT_EQ(RunTool(dir, {dir / "small.txt", previous / "res"}).status, 0);
+  ASSERT_NO_FATAL_FAILURE(test::WritePreviousOutputs(dir, previous));
 
   const std::vector<std::pair<int, std::string>> cases = {{48, "res"}, {160, "res_In.bmp"}};
   for (const auto& [kibibytes, failed] : cases) {
@@ -327,8 +308,7 @@ TEST(Edgeseg, AFullDiskKeepsThePreviousOutputs) {
 // A plain file of one's own is replaced and keeps its permission bits.
 TEST(Edgeseg, OnlyPlainFilesOfOnesOwnAreReplaced) {
   test::ScratchDir dir;
-  test::WriteFile(dir / "in.txt", ImageText(20, 14, TwoBlocks));
-  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+  ASSERT_EQ(test::RunOnText(dir, test::TwoBlocksText()).status, 0);
   const std::string labels = test::ReadFile(dir / "res");
   struct Case {
     std::string what;
@@ -365,8 +345,7 @@ TEST(Edgeseg, OnlyPlainFilesOfOnesOwnAreReplaced) {
 // (the pictures beside it are plain new files in /dev).
 TEST(Edgeseg, OutputsThatCannotBeReplacedAreWrittenInPlace) {
   test::ScratchDir dir;
-  test::WriteFile(dir / "in.txt", ImageText(20, 14, TwoBlocks));
-  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+  ASSERT_EQ(test::RunOnText(dir, test::TwoBlocksText()).status, 0);
 
   const fs::path out = dir / "closed";
   fs::create_directory(out);
@@ -403,27 +382,16 @@ TEST(Edgeseg, ClosedStandardOutputKeepsTheStatus) {
     ::close(ends[0]);
     std::vector<std::string> words = test::ToolWords();
     words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
-    // The child starts with the default action for SIGPIPE, whatever ours is.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ), 0);
+    // With the default action for SIGPIPE, whatever ours is.
+    const pid_t pid = test::Spawn(words, actions);
+    posix_spawn_file_actions_destroy(&actions);
     ::close(ends[1]);
+    ASSERT_NE(pid, 0);
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
     ASSERT_TRUE(WIFEXITED(wstatus)) << "ended by signal " << WTERMSIG(wstatus);
     EXPECT_EQ(WEXITSTATUS(wstatus), status);
   }

@@ -28,12 +28,11 @@ using test::TwoBlocks;
 
 TEST(Edgeseg, SegmentsTwoBlocksIntoFourFiles) {
   test::ScratchDir dir;
-  test::WriteFile(dir / "in.txt", ImageText(20, 14, TwoBlocks));
-  const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "");
+  const Outcome run = test::RunOnText(dir, test::TwoBlocksText());
+  EXPECT_EQ(test::ResultOf(run), test::kSucceeded);
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"in.txt", "res", "res_Grad.bmp", "res_In.bmp", "res_Reg.bmp"}));
+  EXPECT_EQ(FilesIn(dir.path()),
+            (std::vector<std::string>{"in.txt", "res", "res_Grad.bmp", "res_In.bmp", "res_Reg.bmp"}));
   EXPECT_EQ(test::ReadFile(dir / "res"), LabelText(kTwoBlockLabels));
 
   const std::string in = test::ReadFile(dir / "res_In.bmp");
@@ -61,18 +60,16 @@ TEST(Edgeseg, SegmentsTwoBlocksIntoFourFiles) {
 
 TEST(Edgeseg, CrLfLinesAndExtraArgumentsChangeNothing) {
   test::ScratchDir dir;
-  test::WriteFile(dir / "lf.txt", ImageText(20, 14, TwoBlocks));
+  ASSERT_EQ(test::RunOnText(dir, test::TwoBlocksText()).status, 0);
   test::WriteFile(dir / "crlf.txt", ImageText(20, 14, TwoBlocks, "\r\n"));
-  ASSERT_EQ(RunTool(dir, {dir / "lf.txt", dir / "a"}).status, 0);
-  ASSERT_EQ(RunTool(dir, {dir / "crlf.txt", dir / "b", "extra", "args"}).status, 0);
-  for (const std::string suffix : {"", "_In.bmp", "_Reg.bmp", "_Grad.bmp"}) {
-    EXPECT_EQ(test::ReadFile(dir / ("a" + suffix)), test::ReadFile(dir / ("b" + suffix))) << suffix;
-  }
+  fs::create_directory(dir / "crlf");
+  ASSERT_EQ(RunTool(dir, {dir / "crlf.txt", dir / "crlf/res", "extra", "args"}).status, 0);
+  test::ExpectSameOutputs(dir.path(), dir / "crlf");
 }
 
 TEST(Edgeseg, OutputBaseMayBeTheInput) {
   test::ScratchDir dir;
-  test::WriteFile(dir / "img", ImageText(20, 14, TwoBlocks));
+  test::WriteFile(dir / "img", test::TwoBlocksText());
   EXPECT_EQ(RunTool(dir, {dir / "img", dir / "img"}).status, 0);
   EXPECT_EQ(test::ReadFile(dir / "img"), LabelText(kTwoBlockLabels));
   EXPECT_TRUE(fs::exists(dir / "img_Grad.bmp"));
@@ -81,7 +78,7 @@ TEST(Edgeseg, OutputBaseMayBeTheInput) {
 // The size scan decides which numbers belong to the image; a value that would
 // not convert outside them is never read, so it is never an error.
 TEST(Edgeseg, UnconvertibleValuesOutsideTheImageAreNotErrors) {
-  const std::string image = ImageText(20, 14, TwoBlocks);
+  const std::string image = test::TwoBlocksText();
   const std::string huge = "99999999999";
   struct Case {
     const char* what;
@@ -96,10 +93,8 @@ TEST(Edgeseg, UnconvertibleValuesOutsideTheImageAreNotErrors) {
   };
   for (const Case& c : cases) {
     test::ScratchDir dir;
-    test::WriteFile(dir / "in.txt", c.input);
-    const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"});
-    EXPECT_EQ(run.status, c.status) << c.what;
-    EXPECT_EQ(run.out, c.message) << c.what;
+    const Outcome run = test::RunOnText(dir, c.input);
+    EXPECT_EQ(test::ResultOf(run), test::Result(c.status, c.message)) << c.what;
     if (c.status == 0) {
       EXPECT_EQ(test::ReadFile(dir / "res"), LabelText(kTwoBlockLabels)) << c.what;
     }
@@ -144,9 +139,8 @@ TEST(Edgeseg, FailuresPrintOneMessageAndWriteNothing) {
       args.push_back(arg == "@" ? dir / "in.txt" : arg.starts_with("$") ? dir / "" + arg.substr(1) : arg);
     }
     const Outcome run = RunTool(dir, args);
-    EXPECT_EQ(run.status, c.status) << c.what;
-    EXPECT_EQ(run.out, c.message) << c.what;
-    EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"in.txt"}) << c.what;
+    EXPECT_EQ(test::ResultOf(run), test::Result(c.status, c.message)) << c.what;
+    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"in.txt"}) << c.what;
   }
 }
 
@@ -157,8 +151,7 @@ TEST(Edgeseg, NegativeVarianceIsReportedOnStandardError) {
   for (const auto& [side, report] : {std::pair{12, "\r\nsqrt: DOMAIN error\r\n"}, {11, ""}}) {
     test::WriteFile(dir / "ramp.txt", ImageText(side, side, [](int x, int) { return x; }));
     const Outcome run = RunTool(dir, {dir / "ramp.txt", dir / "res"});
-    EXPECT_EQ(run.status, 0) << side;
-    EXPECT_EQ(run.out, "") << side;
+    EXPECT_EQ(test::ResultOf(run), test::kSucceeded) << side;
     EXPECT_EQ(run.err, report) << side;
   }
 }
@@ -172,23 +165,20 @@ TEST(Edgeseg, MoreThan65535RegionsIsAnError) {
     return x >= 2 && y >= 2 && (x - 2) % 8 < 6 && (y - 2) % 8 < 6 && x < side - 2 && y < side - 2 ? 1000 : 0;
   }));
   const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"});
-  EXPECT_EQ(run.status, 254);
-  EXPECT_EQ(run.out, "Execution error");
-  EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"in.txt"});
+  EXPECT_EQ(test::ResultOf(run), test::kExecutionError);
+  EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"in.txt"});
 }
 
 // An output that is a directory cannot be opened for writing: the run ends
 // there, and every file written before it stays complete.
 TEST(Edgeseg, AnOutputThatCannotBeCreatedEndsTheRunAndKeepsEarlierFiles) {
   test::ScratchDir dir;
-  test::WriteFile(dir / "in.txt", ImageText(20, 14, TwoBlocks));
-  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+  ASSERT_EQ(test::RunOnText(dir, test::TwoBlocksText()).status, 0);
   for (const std::string& failed : kOutputs) {
     const fs::path out = dir / ("blocked " + failed);
     fs::create_directories(out / failed);
     const Outcome run = RunTool(dir, {dir / "in.txt", (out / "res").string()});
-    EXPECT_EQ(run.status, 254) << failed;
-    EXPECT_EQ(run.out, "Execution error") << failed;
+    EXPECT_EQ(test::ResultOf(run), test::kExecutionError) << failed;
     test::ExpectOutputsBefore(dir.path(), out, failed);
   }
 }
@@ -204,9 +194,8 @@ TEST(Edgeseg, AnOutputThatCannotBeCreatedEndsTheRunAndKeepsEarlierFiles) {
 // append makes of it: the two runs must leave the same files.
 void ExpectHugeInputGivesTheSmallImagesFiles(const std::function<void(std::ofstream&)>& append) {
   test::ScratchDir dir;
-  const std::string image = ImageText(20, 14, TwoBlocks);
-  test::WriteFile(dir / "in.txt", image);
-  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0);
+  const std::string image = test::TwoBlocksText();
+  ASSERT_EQ(test::RunOnText(dir, image).status, 0);
   {
     std::ofstream huge(dir / "huge", std::ios::binary);
     huge << image;
@@ -217,8 +206,7 @@ void ExpectHugeInputGivesTheSmallImagesFiles(const std::function<void(std::ofstr
   fs::create_directory(out);
   const Outcome run = RunTool(dir, {dir / "huge", (out / "res").string()});
   fs::remove(dir / "huge");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(test::ResultOf(run), test::kSucceeded);
   test::ExpectSameOutputs(dir.path(), out);
 }
 
@@ -244,13 +232,11 @@ TEST(Edgeseg, LeadingZerosAreNoPartOfTheValue) {
   const auto value = [](int x, int y) { return x == 2 && y == 1 ? 1 : 0; };
   std::string padded = ImageText(6, 5, value);
   padded.insert(padded.find('1'), std::string(1000000, '0'));
-  test::WriteFile(dir / "plain.txt", ImageText(6, 5, value));
+  ASSERT_EQ(test::RunOnText(dir, ImageText(6, 5, value)).status, 0);
   test::WriteFile(dir / "padded.txt", padded);
-  ASSERT_EQ(RunTool(dir, {dir / "plain.txt", dir / "a"}).status, 0);
-  ASSERT_EQ(RunTool(dir, {dir / "padded.txt", dir / "b"}).status, 0);
-  for (const std::string suffix : {"", "_In.bmp", "_Reg.bmp", "_Grad.bmp"}) {
-    EXPECT_EQ(test::ReadFile(dir / ("a" + suffix)), test::ReadFile(dir / ("b" + suffix))) << suffix;
-  }
+  fs::create_directory(dir / "padded");
+  ASSERT_EQ(RunTool(dir, {dir / "padded.txt", dir / "padded/res"}).status, 0);
+  test::ExpectSameOutputs(dir.path(), dir / "padded");
 }
 
 TEST(Edgeseg, TinyAndExtremeShapesFailWithoutOutput) {
@@ -268,11 +254,9 @@ TEST(Edgeseg, TinyAndExtremeShapesFailWithoutOutput) {
   };
   for (const auto& [what, input] : cases) {
     test::ScratchDir dir;
-    test::WriteFile(dir / "in.txt", input);
-    const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"});
-    EXPECT_EQ(run.status, 254) << what;
-    EXPECT_EQ(run.out, "Execution error") << what;
-    EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"in.txt"}) << what;
+    const Outcome run = test::RunOnText(dir, input);
+    EXPECT_EQ(test::ResultOf(run), test::kExecutionError) << what;
+    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"in.txt"}) << what;
   }
 }
 
@@ -280,8 +264,7 @@ TEST(Edgeseg, FourByFourIsTheSmallestImage) {
   test::ScratchDir dir;
   test::WriteFile(dir / "in.txt", ImageText(4, 4, [](int x, int y) { return x * y * 1000; }));
   const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(test::ResultOf(run), test::kSucceeded);
   EXPECT_EQ(test::ReadFile(dir / "res"), LabelText({"....", "....", "....", "...."}));
   const std::vector<std::pair<std::string, std::uint32_t>> pictures = {
       {"res_In.bmp", 4}, {"res_Reg.bmp", 4}, {"res_Grad.bmp", 3}};
@@ -368,8 +351,7 @@ void ExpectLabelsOf(const char* what, const Shapes& shapes, int minProvisional, 
     return shapes.bright[static_cast<std::size_t>(y) * shapes.W + x] ? 1000 : 0;
   }));
   const Outcome run = RunTool(dir, {dir / "in.txt", dir / "res"});
-  EXPECT_EQ(run.status, 0) << what;
-  EXPECT_EQ(run.out, "") << what;
+  EXPECT_EQ(test::ResultOf(run), test::kSucceeded) << what;
   EXPECT_TRUE(test::ReadFile(dir / "res") == expected.labels) << what << ": labels differ";
 }
 

@@ -4,8 +4,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <sys/mman.h>
+#include <unistd.h>
+#define EDGESEG_TEST_GUARD_PAGE 1
+#endif
 
 #include "buffers/buffers.h"
 #include "textimagelib/blockbits.h"
@@ -291,6 +298,74 @@ TEST(ReadTextImage, MatchesAPlainByteLoopOnLongTexts) {
   EXPECT_EQ(image[101], 0xBEEF);
   const std::string thenASpace = endsInZeros + " ";
   EXPECT_THROW(ReadTextImage(std::span(thenASpace), image.data(), 200, 1), std::runtime_error);
+}
+
+// Holds a text so that its last byte is the last one that may be read: on
+// POSIX systems an inaccessible page follows it, so a read past the end
+// crashes; elsewhere it fills an allocation of its own size, past which
+// AddressSanitizer catches a read.
+class TextAtTheEdge {
+ public:
+  explicit TextAtTheEdge(const std::string& text) {
+#if EDGESEG_TEST_GUARD_PAGE
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    mapSize_ = ((text.size() + page - 1) / page + 1) * page;
+    void* map = mmap(nullptr, mapSize_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map == MAP_FAILED) throw std::runtime_error("no mapping");
+    map_ = static_cast<char*>(map);
+    char* const guard = map_ + mapSize_ - page;
+    if (mprotect(guard, page, PROT_NONE) != 0) throw std::runtime_error("no guard page");
+    bytes_ = guard - text.size();
+#else
+    owned_ = std::make_unique<char[]>(text.size());
+    bytes_ = owned_.get();
+#endif
+    std::memcpy(bytes_, text.data(), text.size());
+    size_ = text.size();
+  }
+  ~TextAtTheEdge() {
+#if EDGESEG_TEST_GUARD_PAGE
+    munmap(map_, mapSize_);
+#endif
+  }
+  TextAtTheEdge(const TextAtTheEdge&) = delete;
+  TextAtTheEdge& operator=(const TextAtTheEdge&) = delete;
+  std::span<const char> Bytes() const { return {bytes_, size_}; }
+
+ private:
+#if EDGESEG_TEST_GUARD_PAGE
+  char* map_ = nullptr;
+  std::size_t mapSize_ = 0;
+#else
+  std::unique_ptr<char[]> owned_;
+#endif
+  char* bytes_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// The reader takes a number of fewer than eight digits as one 8-byte word
+// from its first digit, and stops doing so a block and a word before the
+// end. Texts of every length up to a few blocks, filled to the last byte
+// with numbers of one length, put a number's first digit at every place of
+// the last blocks; more numbers are wanted than the text holds, so no count
+// stops the reading early. A word read past the end crashes here.
+TEST(ReadTextImage, NeverReadsPastTheEndOfTheData) {
+  for (std::size_t digits = 1; digits <= 7; ++digits) {
+    for (std::size_t size = digits; size <= 4 * 64 + 8; ++size) {
+      std::string text(size, ' ');
+      for (std::size_t last = size; last >= digits;) {
+        std::fill_n(text.begin() + static_cast<std::ptrdiff_t>(last - digits), digits, '7');
+        if (last < digits + 1) break;
+        last -= digits + 1;
+      }
+      const TextAtTheEdge edge(text);
+      const auto n = static_cast<std::int32_t>(size);
+      std::vector<std::uint16_t> image(size, 0xBEEF);
+      const bool stored = ReadTextImage(edge.Bytes(), image.data(), n, 1);
+      ASSERT_EQ((stored ? "true" : "false") + testing::PrintToString(image), PlainRead(text, size))
+          << digits << "-digit numbers, " << size << " bytes";
+    }
+  }
 }
 
 // Blocks of every byte value at every place, digits and line feeds on both

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "driver/driver.h"
+#include "driver/threshold.h"
 #include "functions/functions.h"
 #include "morfologylib/morfologylib.h"
 
@@ -10,6 +10,10 @@ namespace {
 
 std::int32_t CellsW(const AnalysisBuffers& b) { return b.W - 1; }
 std::int32_t CellsH(const AnalysisBuffers& b) { return b.H - 1; }
+
+// The values of the table's reportsOnStandardError column.
+constexpr bool kReportsOnStandardError = true;
+constexpr bool kSilent = false;
 
 }  // namespace
 
@@ -29,7 +33,8 @@ void ForEachGradientBand(const AnalysisBuffers& b,
 }
 
 const std::array<AnalysisStep, 12> kAnalysisSteps = {{
-    {AnalysisStepId::kStatistics, "ComputeRobertsGradient/ComputeGradientStats", AnalysisOutput::kStats,
+    {AnalysisStepId::kStatistics, "ComputeRobertsGradient/ComputeGradientStats",
+     RunStage::kGradient, kReportsOnStandardError, AnalysisOutput::kStats,
      [](AnalysisBuffers& b) {
        GradientStatsAccumulator statistics(CellsW(b), CellsH(b));
        ForEachGradientBand(b, [&statistics](const float* band, std::int32_t, std::int32_t rows) {
@@ -37,9 +42,10 @@ const std::array<AnalysisStep, 12> kAnalysisSteps = {{
        });
        b.stats = statistics.Finish();
      }},
-    {AnalysisStepId::kThreshold, "SelectGradientThreshold", AnalysisOutput::kThreshold,
+    {AnalysisStepId::kThreshold, "SelectGradientThreshold", RunStage::kGradient, kSilent, AnalysisOutput::kThreshold,
      [](AnalysisBuffers& b) { b.threshold = SelectGradientThreshold(b.stats); }},
-    {AnalysisStepId::kBinarize, "ComputeRobertsGradient/BinarizeGradient", AnalysisOutput::kCellMask,
+    {AnalysisStepId::kBinarize, "ComputeRobertsGradient/BinarizeGradient",
+     RunStage::kGradient, kSilent, AnalysisOutput::kCellMask,
      [](AnalysisBuffers& b) {
        ForEachGradientBand(b, [&b](const float* band, std::int32_t first, std::int32_t rows) {
          BinarizeGradient(b.cellMask + static_cast<std::size_t>(first) * static_cast<std::size_t>(CellsW(b)), band,
@@ -48,25 +54,25 @@ const std::array<AnalysisStep, 12> kAnalysisSteps = {{
      }},
     // Close the edge cells: background reached from the frame takes the key,
     // what it cannot reach is enclosed and becomes foreground.
-    {AnalysisStepId::kMarkCellFrame, "SetBorderZeros/cells", AnalysisOutput::kCellMask,
+    {AnalysisStepId::kMarkCellFrame, "SetBorderZeros/cells", RunStage::kClosing, kSilent, AnalysisOutput::kCellMask,
      [](AnalysisBuffers& b) { SetBorderZeros(b.cellMask, CellsW(b), CellsH(b), kKeyValue); }},
-    {AnalysisStepId::kFloodFill, "FloodFillFromBorder", AnalysisOutput::kCellMask,
+    {AnalysisStepId::kFloodFill, "FloodFillFromBorder", RunStage::kClosing, kSilent, AnalysisOutput::kCellMask,
      [](AnalysisBuffers& b) { FloodFillFromBorder(b.cellMask, CellsW(b), CellsH(b), kKeyValue); }},
-    {AnalysisStepId::kFillEnclosed, "FillEnclosedZeros", AnalysisOutput::kCellMask,
+    {AnalysisStepId::kFillEnclosed, "FillEnclosedZeros", RunStage::kClosing, kSilent, AnalysisOutput::kCellMask,
      [](AnalysisBuffers& b) { FillEnclosedZeros(b.cellMask, CellsW(b), CellsH(b)); }},
-    {AnalysisStepId::kClearCellKey, "ClearValue/cells", AnalysisOutput::kCellMask,
+    {AnalysisStepId::kClearCellKey, "ClearValue/cells", RunStage::kClosing, kSilent, AnalysisOutput::kCellMask,
      [](AnalysisBuffers& b) { ClearValue(b.cellMask, CellsW(b), CellsH(b), kKeyValue); }},
     // On the pixel grid the key on the frame counts as foreground, so the
     // erosion does not wear regions away where they touch the frame.
-    {AnalysisStepId::kCellsToPixels, "CellMaskToPixelMask", AnalysisOutput::kPixelMask,
+    {AnalysisStepId::kCellsToPixels, "CellMaskToPixelMask", RunStage::kClosing, kSilent, AnalysisOutput::kPixelMask,
      [](AnalysisBuffers& b) { CellMaskToPixelMask(b.pixelMask, b.cellMask, b.W, b.H); }},
-    {AnalysisStepId::kMarkPixelFrame, "SetBorderZeros/pixels", AnalysisOutput::kPixelMask,
+    {AnalysisStepId::kMarkPixelFrame, "SetBorderZeros/pixels", RunStage::kClosing, kSilent, AnalysisOutput::kPixelMask,
      [](AnalysisBuffers& b) { SetBorderZeros(b.pixelMask, b.W, b.H, kKeyValue); }},
-    {AnalysisStepId::kErode, "Erode3x3", AnalysisOutput::kPixelMask,
+    {AnalysisStepId::kErode, "Erode3x3", RunStage::kClosing, kSilent, AnalysisOutput::kPixelMask,
      [](AnalysisBuffers& b) { Erode3x3(b.pixelMask, b.W, b.H); }},
-    {AnalysisStepId::kClearPixelKey, "ClearValue/pixels", AnalysisOutput::kPixelMask,
+    {AnalysisStepId::kClearPixelKey, "ClearValue/pixels", RunStage::kClosing, kSilent, AnalysisOutput::kPixelMask,
      [](AnalysisBuffers& b) { ClearValue(b.pixelMask, b.W, b.H, kKeyValue); }},
-    {AnalysisStepId::kLabel, "LabelRegions", AnalysisOutput::kPixelMask,
+    {AnalysisStepId::kLabel, "LabelRegions", RunStage::kLabelling, kSilent, AnalysisOutput::kPixelMask,
      [](AnalysisBuffers& b) { LabelRegions(b.pixelMask, b.W, b.H, kMinRegionSize); }},
 }};
 

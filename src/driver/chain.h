@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "driver/progress.h"
 #include "functionsfloat/functionsfloat.h"
 
 // Marks background reached from the frame while the masks are closed; the
@@ -15,9 +16,6 @@
 inline constexpr std::uint16_t kKeyValue = 65535;
 // A region must hold more than this many pixels to keep a label.
 inline constexpr std::uint32_t kMinRegionSize = 10;
-// The input picture shows the 12-bit range.
-inline constexpr std::int32_t kInputLow = 0;
-inline constexpr std::int32_t kInputHigh = 4095;
 
 // Pictures and the gradient are made a band of rows of about this many
 // pixels at a time, never whole: a band stays in the cache between the step
@@ -67,6 +65,12 @@ enum class AnalysisOutput { kStats, kThreshold, kCellMask, kPixelMask };
 struct AnalysisStep {
   AnalysisStepId id;
   const char* name;  // the operation and, where it runs on both, the grid
+  // The part of a run that the progress line counts the step in; a stage's
+  // share is split evenly among its steps in table order.
+  RunStage stage;
+  // The step may write its own report on standard error (the statistics'
+  // square-root domain report): no progress line may be drawn while it runs.
+  bool reportsOnStandardError;
   AnalysisOutput output;
   void (*run)(AnalysisBuffers&);
 };

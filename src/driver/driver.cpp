@@ -10,10 +10,9 @@
 #include <string_view>
 #include <utility>
 
-#include "bitmap/bitmap.h"
 #include "buffers/buffers.h"
-#include "displib/displib.h"
 #include "driver/chain.h"
+#include "driver/pictures.h"
 #include "driver/progress.h"
 #include "fileio/fileio.h"
 #include "textimagelib/textimagelib.h"
@@ -26,23 +25,17 @@ int Fail(const char* message, int status) {
   return status;
 }
 
-// The part of a run that a step of the analysis chain belongs to, and its
-// place among that part's steps.
+// The share of its stage that is done when a step of the analysis chain
+// begins: the steps before it of the same stage, of all the stage's steps.
 struct StagePlace {
-  RunStage stage;
   int done;
   int parts;
 };
 
 StagePlace PlaceOf(const AnalysisStep& step) {
-  const auto stageOf = [](AnalysisStepId id) {
-    if (id <= AnalysisStepId::kBinarize) return RunStage::kGradient;
-    return id == AnalysisStepId::kLabel ? RunStage::kLabelling : RunStage::kClosing;
-  };
-  const RunStage stage = stageOf(step.id);
-  StagePlace place{stage, 0, 0};
+  StagePlace place{0, 0};
   for (const AnalysisStep& other : kAnalysisSteps) {
-    if (stageOf(other.id) != stage) continue;
+    if (other.stage != step.stage) continue;
     if (&other < &step) ++place.done;
     ++place.parts;
   }
@@ -72,7 +65,15 @@ ProgressLine MakeProgressLine() {
   return ProgressLine(std::move(clock), std::move(sink));
 }
 
-int Segment(const std::string& inputName, const std::string& baseName, ProgressLine& progress) {
+// The input's samples, W x H; no samples and a size of 0 when the file is
+// not a text image.
+struct InputImage {
+  Buffer<std::uint16_t> samples;
+  std::int32_t W = 0;
+  std::int32_t H = 0;
+};
+
+InputImage ReadInput(const std::string& inputName, ProgressLine& progress) {
   // The file is read once: the size scan and the reader see the same bytes,
   // so a file that changes during the run cannot give a size from one
   // version and samples (or none) from another.
@@ -80,50 +81,48 @@ int Segment(const std::string& inputName, const std::string& baseName, ProgressL
   FileBytes input = ReadWholeFile(inputName);
   const std::span<const char> text(input.data.get(), input.size);
   progress.Show(RunStage::kReading, 1, 3);
-  std::int32_t W = 0;
-  std::int32_t H = 0;
-  ScanTextImageSize(text, W, H);
+  InputImage image;
+  ScanTextImageSize(text, image.W, image.H);
   // In 64 bits, so that no size can wrap to a false zero.
-  if (std::int64_t{W} * H == 0) {
-    progress.Erase();
-    return Fail("Wrong input file format", -1);
-  }
-  CheckImageSize(W, H);
-
-  const std::int32_t W1 = W - 1;
-  const std::int32_t H1 = H - 1;
-  const std::int64_t n = std::int64_t{W} * H;
-  const std::int64_t n1 = std::int64_t{W1} * H1;
+  if (std::int64_t{image.W} * image.H == 0) return {};
+  CheckImageSize(image.W, image.H);
   // Every buffer is written whole before it is read, so none is cleared, and
   // each is obtained when a step first needs it and released as soon as no
   // later step reads it: the text as soon as the samples are read.
-  auto inputImage = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n));
+  image.samples = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(std::int64_t{image.W} * image.H));
   // The scan admitted these bytes, so they hold every sample; a shortfall
   // would mean samples never read, which must not pass for a result.
   progress.Show(RunStage::kReading, 2, 3);
-  if (!ReadTextImage(text, inputImage.get(), W, H)) throw std::runtime_error("input shorter than its size");
-  input = FileBytes{};
+  if (!ReadTextImage(text, image.samples.get(), image.W, image.H)) {
+    throw std::runtime_error("input shorter than its size");
+  }
+  return image;
+}
 
-  const std::int32_t gradientRows = BandRows(W1, H1);
-  auto gradientBand = ObtainBuffer<float>(static_cast<std::size_t>(gradientRows) * static_cast<std::size_t>(W1));
-  auto cellMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n1));
-  auto pixelMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(n));
-  AnalysisBuffers chain{.W = W,
-                        .H = H,
-                        .input = inputImage.get(),
-                        .gradientBand = gradientBand.get(),
+// Runs the analysis chain on the image and returns the labels, with the
+// progress line showing each step's stage. The cell mask is released as
+// soon as no later step reads it.
+Buffer<std::uint16_t> RunChain(const InputImage& image, float* gradientBand, GradientStats& stats,
+                               ProgressLine& progress) {
+  const std::size_t cells = static_cast<std::size_t>(std::int64_t{image.W - 1} * (image.H - 1));
+  auto cellMask = ObtainBuffer<std::uint16_t>(cells);
+  auto pixelMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(std::int64_t{image.W} * image.H));
+  AnalysisBuffers chain{.W = image.W,
+                        .H = image.H,
+                        .input = image.samples.get(),
+                        .gradientBand = gradientBand,
                         .cellMask = cellMask.get(),
                         .pixelMask = pixelMask.get(),
                         .stats = {},
                         .threshold = 0};
   const auto before = [&progress](const AnalysisStep& step, AnalysisBuffers&) {
-    // The statistics may report on standard error: not into the line.
-    if (step.id == AnalysisStepId::kStatistics) {
+    // A step's own report must not land inside the line.
+    if (step.reportsOnStandardError) {
       progress.Erase();
       return;
     }
     const StagePlace place = PlaceOf(step);
-    progress.Show(place.stage, place.done, place.parts);
+    progress.Show(step.stage, place.done, place.parts);
   };
   const auto after = [&cellMask](const AnalysisStep& step, AnalysisBuffers& buffers) {
     if (step.id == AnalysisStepId::kCellsToPixels) {  // no later step reads the cell mask
@@ -132,36 +131,26 @@ int Segment(const std::string& inputName, const std::string& baseName, ProgressL
     }
   };
   RunAnalysis(chain, before, after);
-  const GradientStats& stats = chain.stats;
+  stats = chain.stats;
+  return pixelMask;
+}
+
+int Segment(const std::string& inputName, const std::string& baseName, ProgressLine& progress) {
+  InputImage image = ReadInput(inputName, progress);
+  if (!image.samples) {
+    progress.Erase();
+    return Fail("Wrong input file format", -1);
+  }
+  const auto cellColumns = static_cast<std::size_t>(image.W - 1);
+  const auto gradientRows = static_cast<std::size_t>(BandRows(image.W - 1, image.H - 1));
+  auto gradientBand = ObtainBuffer<float>(gradientRows * cellColumns);
+  GradientStats stats;
+  Buffer<std::uint16_t> labels = RunChain(image, gradientBand.get(), stats, progress);
 
   progress.Show(RunStage::kWritingLabels);
-  WriteTextImage(baseName, pixelMask.get(), W, H);
-
-  // The pictures cannot be saved past the BMP size field: refused before
-  // any is drawn. The gradient picture is smaller. Each is drawn a band of
-  // rows at a time, and the gradient computed again for its bands.
-  progress.Show(RunStage::kWritingPictures, 0, 3);
-  if (!FitsBmpFile(W, H)) throw std::runtime_error("picture too large for a BMP file");
-  const auto rowOf = [W](const std::uint16_t* image, std::int32_t y) {
-    return image + static_cast<std::size_t>(y) * static_cast<std::size_t>(W);
-  };
-  const SampleWindow inputWindow = MakeSampleWindow(kInputLow, kInputHigh);
-  SaveBmpFileInBands(baseName + "_In.bmp", W, H, BandRows(W, H),
-                     [&](std::int32_t first, std::int32_t rows, TBitmap& band) {
-                       RenderWindowed(rowOf(inputImage.get(), first), band, W, rows, inputWindow);
-                     });
-  progress.Show(RunStage::kWritingPictures, 1, 3);
-  SaveBmpFileInBands(baseName + "_Reg.bmp", W, H, BandRows(W, H),
-                     [&](std::int32_t first, std::int32_t rows, TBitmap& band) {
-                       RenderLabels(rowOf(pixelMask.get(), first), band, W, rows);
-                     });
-  pixelMask.reset();
-  progress.Show(RunStage::kWritingPictures, 2, 3);
-  SaveBmpFileInBands(baseName + "_Grad.bmp", W1, H1, gradientRows,
-                     [&](std::int32_t first, std::int32_t rows, TBitmap& band) {
-                       ComputeRobertsGradient(gradientBand.get(), inputImage.get(), W, H, first, first + rows);
-                       RenderWindowedFloat(gradientBand.get(), band, W1, rows, stats.minValue, stats.maxValue);
-                     });
+  WriteTextImage(baseName, labels.get(), image.W, image.H);
+  WritePictures(baseName, image.samples.get(), std::move(labels), gradientBand.get(), image.W, image.H, stats,
+                progress);
   progress.Erase();
   return 0;
 }
@@ -170,22 +159,6 @@ int Segment(const std::string& inputName, const std::string& baseName, ProgressL
 
 void CheckImageSize(std::int32_t W, std::int32_t H) {
   if (std::int64_t{W} * H > kMaxImagePixels) throw std::runtime_error("image of more than 2^31 - 1 pixels");
-}
-
-float SelectGradientThreshold(const GradientStats& stats) {
-  const std::int32_t reference = stats.histogram[0];
-  const int peak = std::clamp(static_cast<int>(stats.peakBin), 0, kHistogramBins - 1);
-  for (int k = peak; k < kHistogramBins; ++k) {
-    if (stats.histogram[k] < reference) return static_cast<float>(k);
-  }
-  // No bin fell below bin 0. When bin 0 is empty no bin can; then the first
-  // empty bin above the peak still separates the strong gradients.
-  if (reference == 0) {
-    for (int k = peak; k < kHistogramBins; ++k) {
-      if (stats.histogram[k] == 0) return static_cast<float>(k);
-    }
-  }
-  return static_cast<float>(kHistogramBins - 1);
 }
 
 int RunSegmentation(int argc, const char* const* argv) {

@@ -3,20 +3,11 @@
 
 #include <cstdint>
 
-#include "functionsfloat/functionsfloat.h"
-
-// The binarisation threshold: starting at peakBin, the first bin whose count
-// is below the count of bin 0. When no bin up to 4095 qualifies: with bin 0
-// empty, the first bin from peakBin on that is empty; otherwise, or when
-// there is none, 4095.
-float SelectGradientThreshold(const GradientStats& stats);
-
-// The largest image a run takes, in pixels: every count of the gradient
-// statistics and of the labelling is a signed 32-bit value.
-inline constexpr std::int64_t kMaxImagePixels = 2147483647;
+#include "common/limits.h"
 
 // Throws std::runtime_error when a W x H image (W, H at least 0) has more
-// pixels than a run takes. The product is formed in 64 bits.
+// pixels than a run takes (kMaxImagePixels). The product is formed in 64
+// bits.
 void CheckImageSize(std::int32_t W, std::int32_t H);
 
 // Runs the whole tool and returns the exit status: 0 on success, -1 after a

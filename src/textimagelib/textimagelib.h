@@ -7,15 +7,13 @@
 // and H is the number of line feeds. Bytes after the last line feed, or from
 // the first NUL byte on, are not part of the image. Samples are the first
 // W*H numbers of the file in order; values above 65535 are stored as 65535
-// and values above 2147483647 are an error.
+// and values above kMaxTextValue (2147483647) are an error.
 
 #include <cstdint>
 #include <span>
 #include <string>
 
-// The most numbers on a line, and the most lines, that a text image may
-// have: width and height are signed 32-bit values.
-inline constexpr std::int64_t kMaxTextImageSide = 2147483647;
+#include "common/limits.h"
 
 // Sets width and height to the image's size, or to 0 when the file is
 // missing, has no line feed, or has line-feed-ended lines with differing
@@ -31,7 +29,7 @@ bool ScanTextImageSize(std::span<const char> text, std::int32_t& width, std::int
 // Stores the first W*H numbers of the file, as far as its first NUL byte,
 // into image (an Image16 of W*H samples). Returns true when every sample was stored; samples after the
 // last one stored keep what they held. Throws if the file cannot be read,
-// if a value is above 2147483647, or if the data ends in separators while
+// if a value is above kMaxTextValue, or if the data ends in separators while
 // another value is needed.
 bool ReadTextImage(const std::string& name, std::uint16_t* image, std::int32_t W, std::int32_t H);
 
