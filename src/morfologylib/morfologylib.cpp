@@ -98,8 +98,8 @@ void WalkZeroRuns(std::uint16_t* mask, std::size_t width, std::size_t height, Vi
     zeros.Load(mask + blockStart, count * width);
     zeros.ForEachRun([&](std::size_t i, std::size_t end) {
       rows.MoveToSample(blockStart + i);
-      const std::size_t offset = blockStart - rows.RowStart();
-      Run run{static_cast<std::uint32_t>(i + offset), static_cast<std::uint32_t>(end - 1 + offset), 0, 0};
+      const auto first = static_cast<std::uint32_t>(blockStart + i - rows.RowStart());
+      Run run{first, static_cast<std::uint32_t>(first + (end - 1 - i)), 0, 0};
       const RunLabel found = rows.Label(run.first, run.last + 1, AnyRun);
       run.label = visit(mask + rows.RowStart(), run, found);
       rows.Record(run);
