@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/rowblocks.h"
+
 namespace {
 
 // A colour as the word that its pixel's bytes form in memory: blue, green and
@@ -91,23 +93,21 @@ void RenderWindowedFloat(const float* samples, TBitmap& bitmap, std::int32_t W, 
   const float offset = low * scale;
   if (W <= 0) return;
   // The indices first, in a loop the compiler can vectorise, then the
-  // colours. The indices are taken for rows of about 4096 samples at once,
-  // so that short rows get the vector loop too.
+  // colours. The indices are taken a block of rows at a time, so that short
+  // rows get the vector loop too.
   const std::size_t width = static_cast<std::size_t>(W);
-  constexpr std::size_t kBlock = 4096;
-  const std::size_t blockRows = std::max<std::size_t>(1, kBlock / width);
+  const std::size_t blockRows = BlockRows(width);
   std::vector<std::uint8_t> index(blockRows * width);
-  for (std::int32_t y0 = 0; y0 < H; y0 += static_cast<std::int32_t>(blockRows)) {
-    const std::int32_t rows = std::min(static_cast<std::int32_t>(blockRows), H - y0);
-    const float* block = samples + static_cast<std::size_t>(y0) * width;
-    const std::size_t count = static_cast<std::size_t>(rows) * width;
+  ForEachRowBlock(0, static_cast<std::size_t>(std::max(H, 0)), blockRows, [&](std::size_t y0, std::size_t rows) {
+    const float* block = samples + y0 * width;
+    const std::size_t count = rows * width;
     for (std::size_t i = 0; i < count; ++i) index[i] = WindowIndex(block[i], scale, offset);
-    for (std::int32_t r = 0; r < rows; ++r) {
-      std::uint8_t* pixel = bitmap.RowPixels(y0 + r).data();
-      const std::uint8_t* rowIndex = index.data() + static_cast<std::size_t>(r) * width;
+    for (std::size_t r = 0; r < rows; ++r) {
+      std::uint8_t* pixel = bitmap.RowPixels(static_cast<std::int32_t>(y0 + r)).data();
+      const std::uint8_t* rowIndex = index.data() + r * width;
       for (std::size_t x = 0; x < width; ++x, pixel += 4) PutColour(pixel, kMapColours[rowIndex[x]]);
     }
-  }
+  });
 }
 
 void RenderLabels(const std::uint16_t* labels, TBitmap& bitmap, std::int32_t W, std::int32_t H) {

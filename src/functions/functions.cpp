@@ -1,23 +1,136 @@
 #include "functions/functions.h"
 
 #include <algorithm>
-#include <limits>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <vector>
 
+#include "common/rowblocks.h"
+#include "common/runs.h"
+
 namespace {
 
-// Union-find over provisional labels in which every root is the smallest
-// label of its group, so a root is exactly the label that an eager merging
-// scan would have left on the whole group. Parents are always smaller than
-// their children.
-std::uint32_t FindRoot(std::vector<std::uint32_t>& parent, std::uint32_t label) {
-  while (parent[label] != label) {
-    parent[label] = parent[parent[label]];
-    label = parent[label];
+// The first non-zero sample in [first, last), or last. Background is most of
+// a mask, so zeros are passed over four samples at a time.
+const std::uint16_t* FindNonZero(const std::uint16_t* first, const std::uint16_t* last) {
+  for (std::uint64_t four = 0; last - first >= 4; first += 4) {
+    std::memcpy(&four, first, sizeof four);
+    if (four != 0) break;
   }
-  return label;
+  while (first != last && *first == 0) ++first;
+  return first;
+}
+
+// Runs of one value join only the runs of the same value.
+auto SameValue(std::uint16_t value) {
+  return [value](const Run& above) { return above.value == value; };
+}
+
+// Walks the runs of equal non-zero samples of an image of n samples, rows
+// top down, each left to right, and calls visit(row, run, found) for each,
+// where found is what RunRows::Label gives: a run joins the runs of its value
+// above it, and takes a fresh label exactly when none of the three pixels
+// above its first pixel matches, as the eager merging scan gives that pixel
+// one. visit returns the label to record for the run and may change the
+// run's samples, which the walk has read. rows holds 2 * (width + 1) runs.
+// Zeros are passed over across row ends, so that narrow images pay per row
+// only for rows that hold foreground.
+template <class Visit>
+void WalkValueRuns(std::uint16_t* image, std::size_t width, std::size_t n, Run* rows, Visit visit) {
+  RunRows runs(rows, width + 1, width, 1);
+  for (std::size_t i = 0;;) {
+    i = static_cast<std::size_t>(FindNonZero(image + i, image + n) - image);
+    if (i == n) break;
+    runs.MoveToSample(i);
+    std::uint16_t* const row = image + runs.RowStart();
+    Run run{static_cast<std::uint32_t>(i - runs.RowStart()), 0, 0, row[i - runs.RowStart()]};
+    run.last = run.first;
+    while (run.last + 1 < width && row[run.last + 1] == run.value) ++run.last;
+    const RunLabel found = runs.Label(run.first, run.first + 1, SameValue(run.value));
+    run.label = visit(row, run, found);
+    runs.Record(run);
+    i = runs.RowStart() + run.last + 1;
+  }
+}
+
+// Columns of run a (none when it is nullptr) among lo to hi.
+std::int64_t CoveredColumns(const Run* a, std::int64_t lo, std::int64_t hi) {
+  if (a == nullptr) return 0;
+  return std::max<std::int64_t>(0, std::min<std::int64_t>(a->last, hi) - std::max<std::int64_t>(a->first, lo) + 1);
+}
+
+// The first scan: joins the runs into regions in parent (a union-find) and
+// counts each label's pixels in size, both indexed by provisional label.
+// Returns the replacements that the eager merging scan makes. That scan
+// meets a matching run above at the first pixel x of the run whose up-left,
+// up or up-right neighbour lies in it: the run's first pixel, or the pixel
+// left of where the run above starts. Where the two groups differ, it
+// rewrites the labels of whichever is not the smallest, one replacement
+// for each of its matches at x: for the run's own group, its left
+// neighbour (past the first pixel) and the columns x - 1 and x of the
+// previous matching run above; for the other, the run above's columns
+// x - 1 to x + 1.
+std::int64_t JoinRuns(std::uint16_t* image, std::size_t width, std::size_t n, Run* rows,
+                      std::vector<std::uint32_t>& parent, std::vector<std::uint32_t>& size) {
+  std::int64_t replacements = 0;
+  WalkValueRuns(image, width, n, rows, [&](const std::uint16_t*, const Run& run, const RunLabel& found) {
+    std::uint32_t root = found.label;
+    if (found.joined == nullptr) {
+      parent.push_back(root);
+      size.push_back(0);
+    } else {
+      root = FindRoot(parent.data(), root);
+    }
+    const Run* previous = found.joined;
+    ForEachJoined(found.others, run.last, SameValue(run.value), [&](const Run& above) {
+      const std::uint32_t other = FindRoot(parent.data(), above.label);
+      if (other != root) {
+        const std::int64_t x = std::max<std::int64_t>(run.first, std::int64_t{above.first} - 1);
+        replacements += other < root ? (x > run.first ? 1 : 0) + CoveredColumns(previous, x - 1, x)
+                                     : CoveredColumns(&above, x - 1, x + 1);
+        root = JoinRoots(parent.data(), root, other);
+      }
+      previous = &above;
+    });
+    size[root] += run.last - run.first + 1;
+    return root;
+  });
+  return replacements;
+}
+
+// Each root gathers the pixels of the labels merged into it; the regions
+// of more than minSize pixels are numbered 1, 2, 3... in the order of their
+// roots, which is the scan order of their first pixels. Returns the final
+// label of every provisional label, 0 for the dropped ones. Throws if more
+// than 65535 regions survive.
+std::vector<std::uint32_t> NumberRegions(std::vector<std::uint32_t>& parent, std::vector<std::uint32_t>& size,
+                                         std::uint32_t minSize) {
+  const std::size_t labelCount = parent.size();
+  ResolveRoots(parent.data(), labelCount);
+  for (std::size_t j = 1; j < labelCount; ++j) {
+    if (parent[j] != j) size[parent[j]] += size[j];
+  }
+  std::vector<std::uint32_t> finalLabel(labelCount, 0);
+  std::uint32_t next = 1;
+  for (std::size_t j = 1; j < labelCount; ++j) {
+    if (parent[j] == j && size[j] > minSize) finalLabel[j] = next++;
+  }
+  if (next - 1 > 65535) throw std::runtime_error("more than 65535 regions");
+  for (std::size_t j = 1; j < labelCount; ++j) finalLabel[j] = finalLabel[parent[j]];
+  return finalLabel;
+}
+
+// The second scan meets the same runs in the same order and makes the same
+// fresh-label decisions, so each run finds a provisional label of its
+// region again (a matching run above shares its region) without any having
+// been stored, and takes its final label.
+void WriteFinalLabels(std::uint16_t* image, std::size_t width, std::size_t n, Run* rows,
+                      const std::vector<std::uint32_t>& finalLabel) {
+  WalkValueRuns(image, width, n, rows, [&](std::uint16_t* row, const Run& run, const RunLabel& found) {
+    std::fill(row + run.first, row + run.last + 1, static_cast<std::uint16_t>(finalLabel[found.label]));
+    return found.label;
+  });
 }
 
 }  // namespace
@@ -59,10 +172,8 @@ void CellMaskToPixelMask(std::uint16_t* pixelMask, const std::uint16_t* cellMask
   const std::size_t cellWidth = width - 1;
   std::fill(pixelMask, pixelMask + width, std::uint16_t{0});
   std::fill(pixelMask + (height - 1) * width, pixelMask + height * width, std::uint16_t{0});
-  // & rather than &&: no branch per pixel, so the loops vectorise. A row
-  // of 32 pixels or more is its own range.
-  constexpr std::size_t kBlock = 4096;
-  if (width >= 32) {
+  // & rather than &&: no branch per pixel, so the loops vectorise.
+  if (width >= kShortRowWidth) {
     for (std::size_t y = 1; y + 1 < height; ++y) {
       std::uint16_t* out = pixelMask + y * width;
       const std::uint16_t* above = cellMask + (y - 1) * cellWidth;
@@ -75,21 +186,19 @@ void CellMaskToPixelMask(std::uint16_t* pixelMask, const std::uint16_t* cellMask
     }
     return;
   }
-  // Shorter rows, whose loops would cost more to set up than to run, go a
-  // block of about 4096 pixels at a time: the value for the pixel at each
+  // Short rows go a block at a time: the value for the pixel at each
   // cell's bottom-right corner is taken for the block's cells as one range,
   // then every pixel picks its cell's value, or the 0 at the end for a frame
   // pixel, through a pattern that is the same for every block.
-  const std::size_t blockRows = kBlock / width;
-  std::uint16_t corner[kBlock + 1];
-  corner[kBlock] = 0;
-  std::uint16_t pick[kBlock];
+  const std::size_t blockRows = BlockRows(width);
+  std::uint16_t corner[kBlockSamples + 1];
+  corner[kBlockSamples] = 0;
+  std::uint16_t pick[kBlockSamples];
   for (std::size_t i = 0; i < blockRows * width; ++i) {
     const std::size_t x = i % width;
-    pick[i] = static_cast<std::uint16_t>(x == 0 || x == width - 1 ? kBlock : i / width * cellWidth + x - 1);
+    pick[i] = static_cast<std::uint16_t>(x == 0 || x == width - 1 ? kBlockSamples : i / width * cellWidth + x - 1);
   }
-  for (std::size_t y0 = 1; y0 + 1 < height; y0 += blockRows) {
-    const std::size_t rows = std::min(blockRows, height - 1 - y0);
+  ForEachRowBlock(1, height - 1, blockRows, [&](std::size_t y0, std::size_t rows) {
     const std::uint16_t* const cells = cellMask + (y0 - 1) * cellWidth;
     // The last cell of the block, on the frame column, has no pixel to feed
     // and nothing below-right to read.
@@ -100,7 +209,7 @@ void CellMaskToPixelMask(std::uint16_t* pixelMask, const std::uint16_t* cellMask
     }
     std::uint16_t* const out = pixelMask + y0 * width;
     for (std::size_t i = 0; i < rows * width; ++i) out[i] = corner[pick[i]];
-  }
+  });
 }
 
 std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
@@ -108,163 +217,14 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
   if (W <= 0 || H <= 0) return 0;
   const std::size_t width = static_cast<std::size_t>(W);
   const std::size_t n = width * static_cast<std::size_t>(H);
-  // Provisional labels of the row above and of the current row. An entry is
-  // written only where its sample is non-zero and read only where it
-  // matches, so the rows need no initial value.
-  const auto labelRows = std::make_unique_for_overwrite<std::uint32_t[]>(2 * width);
+  const auto rows = std::make_unique_for_overwrite<Run[]>(2 * (width + 1));
   std::vector<std::uint32_t> parent{0};  // label 0 is the background's
   std::vector<std::uint32_t> size{0};    // pixels given each label by the scan
   parent.reserve(10000);
   size.reserve(10000);
-  std::int64_t replacements = 0;
-
-  // One scan in the order of the eager merge: left, up-right, up, up-left,
-  // taken a run of equal samples at a time. Only the first pixel of a run
-  // and the pixels whose up-right neighbour starts a matching run above can
-  // meet a group that the run has not joined yet: every other match is with
-  // a pixel that an earlier pixel of the run already merged. A merge there
-  // counts one replacement for every match that is not the smallest root,
-  // as the pixel-by-pixel scan does.
-  // Zeros are passed over across row ends, so that narrow images pay per
-  // row only for rows that hold foreground. A row after a row of zeros
-  // finds no match above, so the labels left in the row above are not read.
-  {
-    std::uint32_t* above = labelRows.get();
-    std::uint32_t* current = above + width;
-    std::size_t rowStart = 0;
-    const std::uint16_t* row = image;
-    for (std::size_t i = 0;;) {
-      i = static_cast<std::size_t>(FindNonZero(image + i, image + n) - image);
-      if (i == n) break;
-      if (i - rowStart >= width) {
-        rowStart = i - rowStart < 2 * width ? rowStart + width : i - i % width;
-        row = image + rowStart;
-        std::swap(above, current);
-      }
-      const std::size_t first = i - rowStart;
-      const std::uint16_t s = row[first];
-      std::size_t last = first;
-      while (last + 1 < width && row[last + 1] == s) ++last;
-      const std::uint16_t* const up = rowStart > 0 ? row - width : nullptr;
-
-      // The run's first pixel: up-right, up, up-left.
-      std::uint32_t found[3];
-      int count = 0;
-      if (up != nullptr) {
-        if (first + 1 < width && up[first + 1] == s) found[count++] = FindRoot(parent, above[first + 1]);
-        if (up[first] == s) found[count++] = FindRoot(parent, above[first]);
-        if (first > 0 && up[first - 1] == s) found[count++] = FindRoot(parent, above[first - 1]);
-      }
-      std::uint32_t root = 0;
-      if (count == 0) {
-        root = static_cast<std::uint32_t>(parent.size());
-        parent.push_back(root);
-        size.push_back(0);
-      } else {
-        root = *std::min_element(found, found + count);
-        for (int k = 0; k < count; ++k) {
-          if (found[k] == root) continue;
-          parent[found[k]] = root;
-          ++replacements;
-        }
-      }
-
-      // The rest of the run: at x the left, up and up-left matches are in
-      // the run's group already, so only an up-right pixel that starts a
-      // matching run above can bring another.
-      if (up != nullptr) {
-        const std::size_t stop = std::min(last, width - 2);  // x + 1 must lie in the row
-        for (std::size_t x = first + 1; x <= stop; ++x) {
-          if (up[x + 1] != s || up[x] == s) continue;
-          const std::uint32_t other = FindRoot(parent, above[x + 1]);
-          if (other == root) continue;
-          if (other < root) {
-            // The left match, and the up-left one if any, are not the smallest.
-            replacements += 1 + (up[x - 1] == s ? 1 : 0);
-            parent[root] = other;
-            root = other;
-          } else {
-            ++replacements;
-            parent[other] = root;
-          }
-        }
-      }
-      size[root] += static_cast<std::uint32_t>(last - first + 1);
-      std::fill(current + first, current + last + 1, root);
-      i = rowStart + last + 1;
-    }
-  }
-
-  // Resolve every label to its root in ascending order: a parent is smaller
-  // than its child, so it is already resolved when the child is reached.
-  // Then each root gathers the pixels of the labels merged into it.
-  const std::size_t labelCount = parent.size();
-  for (std::size_t j = 1; j < labelCount; ++j) parent[j] = parent[parent[j]];
-  for (std::size_t j = 1; j < labelCount; ++j) {
-    if (parent[j] != j) size[parent[j]] += size[j];
-  }
-
-  std::vector<std::uint32_t> finalLabel(labelCount, 0);
-  std::uint32_t next = 1;
-  for (std::size_t j = 1; j < labelCount; ++j) {
-    if (parent[j] == j && size[j] > minSize) finalLabel[j] = next++;
-  }
-  if (next - 1 > 65535) throw std::runtime_error("more than 65535 regions");
-  for (std::size_t j = 1; j < labelCount; ++j) finalLabel[j] = finalLabel[parent[j]];
-
-  // A second scan meets the runs of equal non-zero samples again. Every
-  // pixel of a run joins the one on its left, so a run holds one region, and
-  // the scan gave its first pixel a fresh label exactly when none of the
-  // three pixels above matched; otherwise the region is that of a matching
-  // pixel above. So counting fresh labels in the same order gives every run
-  // a provisional label of its region without having stored any. The rows
-  // above are rewritten by then, so their runs are kept with their values.
-  struct Run {
-    std::uint32_t first, last, label;
-    std::uint16_t value;
-  };
-  // A row holds at most W runs; a sentinel after the last ends every search.
-  // Only the part of the rows in use is ever touched.
-  constexpr std::uint32_t kBeyond = std::numeric_limits<std::uint32_t>::max() - 1;
-  constexpr Run kSentinel{kBeyond, kBeyond, 0, 0};
-  const auto runRows = std::make_unique_for_overwrite<Run[]>(2 * (width + 1));
-  Run* aboveRuns = runRows.get();
-  Run* currentRuns = aboveRuns + width + 1;
-  *aboveRuns = kSentinel;
-  Run* out = currentRuns;
-  const Run* passed = aboveRuns;  // runs above before it end left of every later run's up-left pixel
-  std::uint32_t fresh = 1;
-  std::size_t rowStart = 0;
-  for (std::size_t i = 0;;) {
-    i = static_cast<std::size_t>(FindNonZero(image + i, image + n) - image);
-    if (i == n) break;
-    if (i - rowStart >= width) {
-      const std::size_t nextRow = i - rowStart < 2 * width ? rowStart + width : i - i % width;
-      *out = kSentinel;
-      std::swap(aboveRuns, currentRuns);
-      if (nextRow != rowStart + width) *aboveRuns = kSentinel;  // a row of zeros between
-      out = currentRuns;
-      passed = aboveRuns;
-      rowStart = nextRow;
-    }
-    std::uint16_t* const row = image + rowStart;
-    const auto first = static_cast<std::uint32_t>(i - rowStart);
-    const std::uint16_t s = row[first];
-    std::uint32_t last = first;
-    while (last + 1 < width && row[last + 1] == s) ++last;
-    while (passed->last + 1 < first) ++passed;
-    std::uint32_t label = 0;
-    for (const Run* a = passed; a->first <= first + 1; ++a) {
-      if (a->value == s) {
-        label = a->label;
-        break;
-      }
-    }
-    if (label == 0) label = fresh++;
-    *out++ = {first, last, label, s};
-    std::fill(row + first, row + last + 1, static_cast<std::uint16_t>(finalLabel[label]));
-    i = rowStart + last + 1;
-  }
+  const std::int64_t replacements = JoinRuns(image, width, n, rows.get(), parent, size);
+  const std::vector<std::uint32_t> finalLabel = NumberRegions(parent, size, minSize);
+  WriteFinalLabels(image, width, n, rows.get(), finalLabel);
   return static_cast<std::int32_t>(replacements);
 }
 

@@ -3,8 +3,6 @@
 // (x, y) at y*W + x) and the labelling of regions.
 
 #include <cstdint>
-#include <cstring>
-#include <type_traits>
 
 // Every frame sample (first and last row, first and last column) that is 0
 // becomes key; non-zero frame samples keep their value.
@@ -41,16 +39,3 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
 // LabelRegions is checked against, labels and replacement count alike.
 void ReplaceLabel(std::uint16_t* labels, std::int32_t lastIndex, std::uint16_t oldLabel,
                   std::uint16_t newLabel);
-
-// The first non-zero sample in [first, last), or last. Background is most of
-// a mask, so zeros are passed over four samples at a time.
-template <class Sample>
-Sample* FindNonZero(Sample* first, Sample* last) {
-  static_assert(std::is_same_v<std::remove_const_t<Sample>, std::uint16_t>);
-  for (std::uint64_t four = 0; last - first >= 4; first += 4) {
-    std::memcpy(&four, first, sizeof four);
-    if (four != 0) break;
-  }
-  while (first != last && *first == 0) ++first;
-  return first;
-}

@@ -6,6 +6,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "common/rowblocks.h"
+
 namespace {
 
 // Negative values cannot come from a gradient; they are counted in bin 0.
@@ -69,29 +71,26 @@ void ComputeRobertsGradient(float* gradient, const std::uint16_t* image, std::in
   const std::size_t cellWidth = width - 1;
   const std::size_t first = static_cast<std::size_t>(firstRow);
   const std::size_t end = static_cast<std::size_t>(endRow);
-  if (width >= 32) {
+  if (width >= kShortRowWidth) {
     for (std::size_t y = first; y < end; ++y, gradient += cellWidth) {
       CrossRange(gradient, image + y * width, cellWidth, width);
     }
     return;
   }
-  // Shorter rows, whose loops would cost more to set up than to run, go a
-  // block of about 4096 cells at a time: the block's top-left pixels as one
+  // Short rows go a block at a time: the block's top-left pixels as one
   // range, whose last column reads across the row end and is then left out
   // by a pick pattern that is the same for every block.
-  constexpr std::size_t kBlock = 4096;
-  const std::size_t blockRows = kBlock / width;
-  float cells[kBlock];
-  std::uint16_t pick[kBlock];
+  const std::size_t blockRows = BlockRows(width);
+  float cells[kBlockSamples];
+  std::uint16_t pick[kBlockSamples];
   for (std::size_t o = 0; o < blockRows * cellWidth; ++o) {
     pick[o] = static_cast<std::uint16_t>(o / cellWidth * width + o % cellWidth);
   }
-  for (std::size_t y0 = first; y0 < end; y0 += blockRows) {
-    const std::size_t rows = std::min(blockRows, end - y0);
+  ForEachRowBlock(first, end, blockRows, [&](std::size_t y0, std::size_t rows) {
     // The block's very last pixel has no cell and nothing right of it.
     CrossRange(cells, image + y0 * width, rows * width - 1, width);
     for (std::size_t o = 0; o < rows * cellWidth; ++o) *gradient++ = cells[pick[o]];
-  }
+  });
 }
 
 GradientStatsAccumulator::GradientStatsAccumulator(std::int32_t w, std::int32_t h) : w_(w), h_(h) {

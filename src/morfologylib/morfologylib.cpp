@@ -3,17 +3,14 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <vector>
 
+#include "common/rowblocks.h"
+#include "common/runs.h"
 #include "morfologylib/zerobits.h"
 
 namespace {
-
-// Short rows are worked a block of about this many samples at a time, as
-// one range: a loop set-up per row would cost more than the row's work.
-constexpr std::size_t kBlockSamples = 4096;
 
 // The inner zero samples of a block of whole rows as bits, 64 to a word,
 // bit i for sample i of the block, so that runs of any length cost a few
@@ -75,68 +72,39 @@ class ZeroBitBlock {
   std::unique_ptr<std::uint64_t[]> inner_;  // the bits of inner samples
 };
 
-// A run of zero samples of one row, columns first to last, and the
-// provisional label of the component that it belongs to.
-struct ZeroRun {
-  std::int32_t first;
-  std::int32_t last;
-  std::uint32_t label;
-};
+// Zero runs join every run they touch.
+constexpr auto AnyRun = [](const Run&) { return true; };
 
 // Walks the runs of zero samples among the inner samples of a mask of at
 // least 3 x 3, rows top down, each row left to right. A run touches (is
 // 8-connected to) the runs of the row above that reach into its columns
-// first - 1 to last + 1. visit(row, run, label, isFresh, above) sees each
-// run: one that touches none is fresh and comes with the next fresh label,
-// counting from 0, and above at the first run of the row above past it;
-// any other comes with the label of the leftmost run that it touches and
-// above at that run, the others that it touches following up to the first
-// that starts beyond last + 1. visit returns the label to record for the
-// run (one of its component) and may change the run's samples, since the
-// walk has already read them. The same mask content gives the same runs and
-// fresh labels on every walk.
+// first - 1 to last + 1, and any run it touches joins it. visit(row, run,
+// found) sees each run, with what RunRows::Label finds for it: one that
+// touches none takes a fresh label, counting from 0. visit returns the
+// label to record for the run (one of its component) and may change the
+// run's samples, since the walk has already read them. The same mask
+// content gives the same runs and fresh labels on every walk.
 template <class Visit>
-void WalkZeroRuns(std::uint16_t* mask, std::int32_t W, std::int32_t H, Visit visit) {
-  const std::size_t width = static_cast<std::size_t>(W);
-  const std::size_t inner = width - 2;
-  const std::size_t blockRows = std::max<std::size_t>(1, kBlockSamples / width);
+void WalkZeroRuns(std::uint16_t* mask, std::size_t width, std::size_t height, Visit visit) {
+  const std::size_t blockRows = BlockRows(width);
   ZeroBitBlock zeros(width, blockRows);
   // Runs are parted by non-zero samples, so a row holds at most
-  // (inner + 1) / 2 of them; a sentinel past the last ends every search.
-  // Only the part of the rows in use is ever touched.
-  const std::size_t capacity = (inner + 1) / 2 + 1;
-  const auto rows = std::make_unique_for_overwrite<ZeroRun[]>(2 * capacity);
-  ZeroRun* above = rows.get();
-  ZeroRun* current = above + capacity;
-  constexpr std::int32_t kBeyond = std::numeric_limits<std::int32_t>::max() - 1;
-  constexpr ZeroRun kSentinel{kBeyond, kBeyond, 0};
-  *above = kSentinel;
-  std::uint32_t fresh = 0;
-  for (std::size_t y0 = 1; y0 + 1 < static_cast<std::size_t>(H); y0 += blockRows) {
-    const std::size_t count = std::min(blockRows, static_cast<std::size_t>(H) - 1 - y0) * width;
-    std::uint16_t* const block = mask + y0 * width;
-    zeros.Load(block, count);
-    std::size_t rowStart = 0;  // of the row being walked, in the block
-    ZeroRun* out = current;
-    const ZeroRun* touched = above;  // the first run above that a later run can touch
-    const auto nextRow = [&] {
-      *out = kSentinel;
-      std::swap(above, current);
-      out = current;
-      touched = above;
-      rowStart += width;
-    };
+  // (width - 1) / 2 of them, and the rows keep a sentinel besides.
+  const std::size_t capacity = (width - 1) / 2 + 1;
+  const auto storage = std::make_unique_for_overwrite<Run[]>(2 * capacity);
+  RunRows rows(storage.get(), capacity, width, 0);
+  ForEachRowBlock(1, height - 1, blockRows, [&](std::size_t y0, std::size_t count) {
+    const std::size_t blockStart = y0 * width;
+    zeros.Load(mask + blockStart, count * width);
     zeros.ForEachRun([&](std::size_t i, std::size_t end) {
-      while (i >= rowStart + width) nextRow();
-      const ZeroRun run{static_cast<std::int32_t>(i - rowStart), static_cast<std::int32_t>(end - 1 - rowStart), 0};
-      while (touched->last + 1 < run.first) ++touched;
-      const bool isFresh = touched->first > run.last + 1;
-      *out = run;
-      out->label = visit(block + rowStart, run, isFresh ? fresh++ : touched->label, isFresh, touched);
-      ++out;
+      rows.MoveToSample(blockStart + i);
+      const auto first = static_cast<std::uint32_t>(blockStart + i - rows.RowStart());
+      Run run{first, static_cast<std::uint32_t>(first + (end - 1 - i)), 0, 0};
+      const RunLabel found = rows.Label(run.first, run.last + 1, AnyRun);
+      run.label = visit(mask + rows.RowStart(), run, found);
+      rows.Record(run);
     });
-    while (rowStart < count) nextRow();
-  }
+  });
 }
 
 // Whether v occurs in [first, last), four samples at a time.
@@ -157,7 +125,7 @@ bool HoldsValue(const std::uint16_t* first, const std::uint16_t* last, std::uint
 // in row (of the given width): the run's ends and the rows above and below,
 // one column wider on each side. Rows above and below exist because the
 // run's samples are inner ones.
-bool TouchesValue(const std::uint16_t* row, std::size_t width, const ZeroRun& run, std::uint16_t v) {
+bool TouchesValue(const std::uint16_t* row, std::size_t width, const Run& run, std::uint16_t v) {
   const auto first = static_cast<std::size_t>(run.first) - 1;
   const auto end = static_cast<std::size_t>(run.last) + 2;
   return row[first] == v || row[end - 1] == v || HoldsValue(row - width + first, row - width + end, v) ||
@@ -182,25 +150,24 @@ bool InnerSampleHolds(const std::uint16_t* mask, std::size_t width, std::size_t 
 void ReplaceInnerZeros(std::uint16_t* mask, std::size_t width, std::size_t height, std::uint16_t v) {
   if (width < 3 || height < 3) return;
   // Selects rather than branches per sample, so that the loops vectorise.
-  if (width > kBlockSamples / 2) {
+  if (width >= kShortRowWidth) {
     for (std::size_t y = 1; y + 1 < height; ++y) {
       std::uint16_t* const row = mask + y * width;
       for (std::size_t x = 1; x + 1 < width; ++x) row[x] = row[x] == 0 ? v : row[x];
     }
     return;
   }
-  const std::size_t blockRows = kBlockSamples / width;
+  const std::size_t blockRows = BlockRows(width);
   std::uint16_t inner[kBlockSamples];
   for (std::size_t i = 0; i < blockRows * width; ++i) {
     inner[i] = i % width == 0 || i % width == width - 1 ? 0 : 0xFFFF;
   }
-  for (std::size_t y0 = 1; y0 + 1 < height; y0 += blockRows) {
+  ForEachRowBlock(1, height - 1, blockRows, [&](std::size_t y0, std::size_t rows) {
     std::uint16_t* const block = mask + y0 * width;
-    const std::size_t count = std::min(blockRows, height - 1 - y0) * width;
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < rows * width; ++i) {
       block[i] = (block[i] | static_cast<std::uint16_t>(~inner[i])) == 0 ? v : block[i];
     }
-  }
+  });
 }
 
 // 1 when the samples at x - 1, x and x + 1 are all non-zero, else 0. & rather
@@ -233,50 +200,34 @@ void FloodFillFromBorder(std::uint16_t* mask, std::int32_t W, std::int32_t H, st
   // provisional labels without storing them, and fills the marked ones. The
   // work is linear in the samples; beside the mask it keeps two rows of runs
   // and one entry per fresh run (one that touches no run above it). Entry j
-  // is j's parent, always smaller than j; a root holds itself, and the top
-  // bit says its component touches the key.
+  // is j's parent (a union-find whose roots are the smallest labels), and a
+  // root's top bit says its component touches the key.
   constexpr std::uint32_t kTouches = std::uint32_t{1} << 31;
-  constexpr std::uint32_t kLabel = kTouches - 1;
   // Each fresh run owns four samples that no other fresh run owns: itself,
   // its right neighbour and the two above them (which it requires to be
   // non-zero, or frame), so this is never outgrown; only the entries in use
   // are touched.
   std::vector<std::uint32_t> parent;
   parent.reserve(static_cast<std::size_t>(W) * static_cast<std::size_t>(H) / 4 + 1);
-  const auto findRoot = [&parent](std::uint32_t label) {
-    while ((parent[label] & kLabel) != label) {
-      const std::uint32_t up = parent[label] & kLabel;
-      parent[label] = parent[up] & kLabel;
-      label = up;
-    }
-    return label;
-  };
 
   // The driver keeps the key on the frame. Without it inside, only a run
   // whose neighbourhood reaches the frame needs to be looked around.
   const std::size_t width = static_cast<std::size_t>(W);
-  const bool innerKeys = InnerSampleHolds(mask, width, static_cast<std::size_t>(H), key);
+  const std::size_t height = static_cast<std::size_t>(H);
+  const bool innerKeys = InnerSampleHolds(mask, width, height, key);
   const std::uint16_t* const firstInnerRow = mask + width;
   const std::uint16_t* const lastInnerRow = mask + static_cast<std::size_t>(H - 2) * width;
-  const auto nextToFrame = [&](const std::uint16_t* row, const ZeroRun& run) {
-    return run.first == 1 || run.last == W - 2 || row == firstInnerRow || row == lastInnerRow;
+  const auto nextToFrame = [&](const std::uint16_t* row, const Run& run) {
+    return run.first == 1 || run.last == width - 2 || row == firstInnerRow || row == lastInnerRow;
   };
 
-  WalkZeroRuns(mask, W, H, [&](std::uint16_t* row, const ZeroRun& run, std::uint32_t label, bool isFresh,
-                                    const ZeroRun* above) {
-    if (isFresh) parent.push_back(label);
-    std::uint32_t root = findRoot(label);
-    if (!isFresh) {
-      for (const ZeroRun* other = above + 1; other->first <= run.last + 1; ++other) {
-        const std::uint32_t otherRoot = findRoot(other->label);
-        if (otherRoot == root) continue;
-        const std::uint32_t low = std::min(root, otherRoot);
-        const std::uint32_t high = std::max(root, otherRoot);
-        parent[low] |= parent[high] & kTouches;
-        parent[high] = low;
-        root = low;
-      }
-    }
+  WalkZeroRuns(mask, width, height, [&](const std::uint16_t* row, const Run& run, const RunLabel& found) {
+    if (found.joined == nullptr) parent.push_back(found.label);
+    std::uint32_t root = FindRoot<kTouches>(parent.data(), found.label);
+    ForEachJoined(found.others, run.last, AnyRun, [&](const Run& other) {
+      const std::uint32_t otherRoot = FindRoot<kTouches>(parent.data(), other.label);
+      if (otherRoot != root) root = JoinRoots<kTouches>(parent.data(), root, otherRoot);
+    });
     if ((parent[root] & kTouches) == 0 && (innerKeys || nextToFrame(row, run)) &&
         TouchesValue(row, width, run, key)) {
       parent[root] |= kTouches;
@@ -284,24 +235,20 @@ void FloodFillFromBorder(std::uint16_t* mask, std::int32_t W, std::int32_t H, st
     return root;
   });
 
-  // Ascending, so that a parent already holds its root and mark when its
-  // children read it: then every entry holds its component's mark.
-  for (std::size_t j = 0; j < parent.size(); ++j) {
-    const std::uint32_t up = parent[j] & kLabel;
-    if (up != j) parent[j] = parent[up];
-  }
+  // Then every entry holds its component's mark.
+  ResolveRoots<kTouches>(parent.data(), parent.size());
   // When no component or every one touches the key, the second pass is
   // nothing or a plain replacement of every inner zero.
   std::size_t touching = 0;
   for (const std::uint32_t entry : parent) touching += entry >> 31;
   if (touching == 0) return;
   if (touching == parent.size()) {
-    ReplaceInnerZeros(mask, width, static_cast<std::size_t>(H), key);
+    ReplaceInnerZeros(mask, width, height, key);
     return;
   }
-  WalkZeroRuns(mask, W, H, [&](std::uint16_t* row, const ZeroRun& run, std::uint32_t label, bool, const ZeroRun*) {
-    if ((parent[label] & kTouches) != 0) std::fill(row + run.first, row + run.last + 1, key);
-    return label;
+  WalkZeroRuns(mask, width, height, [&](std::uint16_t* row, const Run& run, const RunLabel& found) {
+    if ((parent[found.label] & kTouches) != 0) std::fill(row + run.first, row + run.last + 1, key);
+    return found.label;
   });
 }
 
@@ -322,11 +269,10 @@ void Erode3x3(std::uint16_t* mask, std::int32_t W, std::int32_t H) {
   // which the range computes across row ends, are cleared after. The
   // scratch holds the rows above and of the block as they were; the row
   // below the block is still untouched in the mask.
-  const std::size_t blockRows = std::max<std::size_t>(1, kBlockSamples / width);
+  const std::size_t blockRows = BlockRows(width);
   const auto scratch = std::make_unique_for_overwrite<std::uint16_t[]>((blockRows + 1) * width);
   std::copy(mask, mask + width, scratch.get());
-  for (std::size_t y0 = 1; y0 + 1 < height; y0 += blockRows) {
-    const std::size_t rows = std::min(blockRows, height - 1 - y0);
+  ForEachRowBlock(1, height - 1, blockRows, [&](std::size_t y0, std::size_t rows) {
     std::uint16_t* const block = mask + y0 * width;
     const std::uint16_t* const s = scratch.get();
     std::copy(block, block + rows * width, scratch.get() + width);
@@ -342,7 +288,7 @@ void Erode3x3(std::uint16_t* mask, std::int32_t W, std::int32_t H) {
     }
     // The block's last row as it was is the next block's row above.
     std::copy(s + rows * width, s + (rows + 1) * width, scratch.get());
-  }
+  });
   std::fill(mask, mask + width, std::uint16_t{0});
   std::fill(mask + (height - 1) * width, mask + height * width, std::uint16_t{0});
 }
