@@ -17,9 +17,14 @@ inline constexpr std::size_t kBlockSamples = 4096;
 // short rows differently (through a pick pattern, say) switch here.
 inline constexpr std::size_t kShortRowWidth = 32;
 
-// Whole rows of the given width in a block: as many as fit in
-// kBlockSamples, and at least one.
-constexpr std::size_t BlockRows(std::size_t width) { return std::max<std::size_t>(1, kBlockSamples / width); }
+// Whole rows of the given width (at least 1) in a block of about
+// blockSamples samples: as many as fit, and at least one.
+constexpr std::size_t RowsPerBlock(std::size_t width, std::size_t blockSamples) {
+  return std::max<std::size_t>(1, blockSamples / width);
+}
+
+// Whole rows of the given width in a block of kBlockSamples.
+constexpr std::size_t BlockRows(std::size_t width) { return RowsPerBlock(width, kBlockSamples); }
 
 // Calls f(firstRow, rows) for consecutive blocks of blockRows rows, the last
 // one shorter if need be, covering rows [firstRow, endRow).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/rowblocks.h"
 #include "driver/threshold.h"
 #include "functions/functions.h"
 #include "morfologylib/morfologylib.h"
@@ -18,8 +19,9 @@ constexpr bool kSilent = false;
 }  // namespace
 
 std::int32_t BandRows(std::int32_t width, std::int32_t height) {
-  const std::int64_t rows = width > 0 ? kBandPixels / width : height;
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(rows, 1, std::max(height, 1)));
+  if (width <= 0 || height <= 1) return 1;
+  const std::size_t rows = RowsPerBlock(static_cast<std::size_t>(width), kBandPixels);
+  return static_cast<std::int32_t>(std::min(rows, static_cast<std::size_t>(height)));
 }
 
 void ForEachGradientBand(const AnalysisBuffers& b,

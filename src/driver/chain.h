@@ -5,6 +5,7 @@
 // micro-benchmarks and the fuzz target walk the same table step by step.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -21,7 +22,7 @@ inline constexpr std::uint32_t kMinRegionSize = 10;
 // pixels at a time, never whole: a band stays in the cache between the step
 // that makes it and the one that uses it, and a gigapixel image needs no
 // more of them than a thumbnail.
-inline constexpr std::int64_t kBandPixels = std::int64_t{1} << 16;
+inline constexpr std::size_t kBandPixels = std::size_t{1} << 16;
 
 // The rows of a band of a picture (or gradient) of the given width and
 // height: at least one, at most the height.
