@@ -116,7 +116,9 @@ TEST(WriteFileInPieces, TheNameHoldsThePreviousFileUntilTheNewOneIsComplete) {
       EXPECT_EQ(test::ReadFile(dir / name), fails ? "old" : "new") << what;
       EXPECT_EQ(names(), std::vector<std::string>{name}) << what;
       EXPECT_EQ(finalDuring, "old") << what;
-      ASSERT_EQ(during.size(), 2u) << what;
+      // The POSIX build's temporary file has no name while it is written.
+      ASSERT_LE(during.size(), 2u) << what;
+      if (during.size() == 1) continue;
       const std::string& temporary = during[0] == name ? during[1] : during[0];
       EXPECT_EQ(temporary[0], '.') << what;
       EXPECT_LE(temporary.size(), 255u) << what;

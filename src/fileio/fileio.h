@@ -33,9 +33,9 @@ struct FileBytes {
 // limit (SIGXFSZ); the failure then reaches the caller, and the run still
 // ends with its own message and status. Standard output and standard error
 // carry bytes as they are: on Windows they leave text mode, so that a line
-// feed stays one byte. On POSIX systems SIGINT, SIGTERM and SIGHUP get the
+// feed stays one byte. On POSIX systems the signals that end a run get the
 // cleanup described at SetSignalEraseText. The portable build has nothing
-// to set.
+// to set. Only the command calls it: the handlers are the process's.
 void PrepareForOutput();
 
 // True when standard error is a terminal that a person may be watching;
@@ -65,19 +65,28 @@ FileBytes ReadWholeFile(const std::string& name);
 // reports an error.
 //
 // Outputs appear whole or not at all: the bytes go to a new temporary file
-// beside the final name (see TemporaryName) that is renamed over it once
-// complete and closed, so that whoever opens the name finds the previous
-// file or the new one, never a part. On any failure the temporary file is
-// removed and the name keeps what it held. That is done when the name is
-// absent or names a regular file, not a symbolic link, with one link, owned
-// by this user and writable by them (the portable build cannot see owners
-// and checks the rest); a replaced file keeps its permission bits. Every
-// other output is written in place, as the name's opener finds it: through a
-// symbolic link, into a file of several links or of another owner, a device
-// or a named pipe (refused by the portable build), or where the folder takes
-// no new file; a failed write then leaves what it wrote. A named pipe never
-// blocks the open: without a reader it fails. The Windows build writes every
-// output in place.
+// beside the final name that takes that name once complete and closed, so
+// that whoever opens the name finds the previous file or the new one, never
+// a part. On any failure the name keeps what it held. In the POSIX build the
+// temporary file belongs to this call alone: it has no name until it is
+// complete (O_TMPFILE), or a random one made anew with mode 0600 where the
+// folder cannot make unnamed files, and nobody can open it before it is
+// complete. A new output then gets what creating it would have given (0666
+// less the umask, or the folder's default ACL); a replaced one keeps its
+// group, permission bits, ACL and extended attributes (not set-id bits or
+// file capabilities). That is done when the name is absent or names a plain
+// file with one link, owned by this user and writable by them, whose access
+// the new file can be given. Every other output is written in place, as the
+// name's opener finds it: through a symbolic link, into a file of several
+// links or of another owner, a device or a named pipe, or where the folder
+// takes no new file; a failed write then leaves what it wrote. A named pipe
+// never blocks the open: without a reader it fails. Where the name cannot be
+// renamed over (a bind-mounted file, an append-only folder) the complete
+// file is copied in place, so only that copy can be cut. In a sticky folder
+// that everyone may write (/tmp), a symbolic link is followed only when it
+// belongs to this user or to the folder's owner, and nothing else there is
+// followed. The portable build cannot see owners and checks the rest; the
+// Windows build writes every output in place.
 void WriteWholeFile(const std::string& name,
                     std::initializer_list<std::span<const std::byte>> pieces);
 
@@ -91,16 +100,24 @@ void WriteFileInPieces(const std::string& name, const NextPiece& next);
 
 // The temporary name under which an output is written before it is renamed
 // to name: in the same folder, a dot, as much of the final name as the name
-// limit of 255 bytes leaves room for, and suffix. Nothing that lists names
-// by their ending (*.bmp, *.txt) or hides dot-files then sees it. Empty when
-// name has no last component (it ends in a slash, or is empty).
+// limit of 255 bytes leaves room for, and suffix (which makes it the run's
+// own). Nothing that lists names by their ending (*.bmp, *.txt) or hides
+// dot-files then sees it. Empty when name has no last component (it ends in
+// a slash, or is empty).
 std::string TemporaryName(const std::string& name, const std::string& suffix);
 
-// Bytes that a run ended by SIGINT, SIGTERM or SIGHUP writes to standard
-// error on its way out: those that erase the progress line while one is
-// drawn, none (empty) otherwise. They must stay valid until replaced (a
-// constant). Only the POSIX build ends on these signals with cleanup: it
-// removes the temporary file being written, writes these bytes and ends by
-// the same signal; a signal that was ignored when the run began stays
-// ignored.
+// Bytes that a run ended by a signal writes to standard error on its way
+// out: those that erase the progress line while one is drawn, none (empty)
+// otherwise. They must stay valid until replaced (a constant). Only the
+// POSIX build ends on signals with cleanup, and only once PrepareForOutput
+// has installed its handlers: every signal whose default action ends the
+// process, but for SIGKILL, SIGSTOP, the crash signals, SIGPIPE and SIGXFSZ,
+// removes the temporary file being written, writes these bytes and ends the
+// run by the same signal (or, where the process cannot be ended so, as the
+// first process of a pid namespace, with exit status 128 + the signal). A
+// signal that was ignored when the run began stays ignored.
 void SetSignalEraseText(std::string_view bytes);
+
+// For tests of the POSIX build: makes every temporary file a named one, as
+// on a file system without unnamed files.
+void UseNamedTemporaryFilesOnly(bool namedOnly);
