@@ -11,6 +11,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -110,6 +111,29 @@ TEST(WriteWholeFile, GivesTheAccessOfAFileWrittenInPlace) {
       EXPECT_EQ(std::distance(std::filesystem::directory_iterator(replaced), {}), 1) << what;
     }
   }
+}
+
+// A signal while a named temporary file is written removes it, through the
+// folder it was made in, even after that folder has been moved; the run
+// ends by that signal.
+TEST(WriteFileInPieces, ASignalRemovesTheTemporaryFileOfAMovedFolder) {
+  test::ScratchDir dir;
+  std::filesystem::create_directory(dir / "before");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    PrepareForOutput();
+    UseNamedTemporaryFilesOnly(true);
+    WriteFileInPieces(dir / "before/res", [&dir]() -> std::span<const std::byte> {
+      std::filesystem::rename(dir / "before", dir / "after");
+      ::raise(SIGTERM);
+      return {};
+    });
+    ::_exit(0);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "after"));
 }
 
 }  // namespace
