@@ -5,6 +5,7 @@
 #include <cmath>
 #include <stdexcept>
 
+
 namespace {
 
 // splitmix64: small, fast, the same sequence everywhere.

@@ -24,6 +24,8 @@
 #include "textimagelib/textimagelib.h"
 #include "textroilib/textroilib.h"
 
+using namespace edgeseg;
+
 namespace {
 
 int gSide = 2048;

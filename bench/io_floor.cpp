@@ -17,6 +17,8 @@
 #include "buffers/buffers.h"
 #include "fileio/fileio.h"
 
+using namespace edgeseg;
+
 int main(int argc, char** argv) {
   if (argc != 7) {
     std::fprintf(stderr, "usage: %s INPUT OUTBASE LABEL_BYTES IN_BMP_BYTES REG_BMP_BYTES GRAD_BMP_BYTES\n", argv[0]);

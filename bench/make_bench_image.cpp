@@ -15,6 +15,8 @@
 #include "bench_images.h"
 #include "common/limits.h"
 
+using namespace edgeseg;
+
 namespace {
 
 // A positive decimal no larger than limit, or 0.

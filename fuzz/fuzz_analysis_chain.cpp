@@ -16,6 +16,8 @@
 #include "driver/chain.h"
 #include "fuzz_support.h"
 
+using namespace edgeseg;
+
 namespace {
 
 bool IsMask(const std::uint16_t* mask, std::size_t n) {

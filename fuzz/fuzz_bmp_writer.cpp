@@ -19,6 +19,8 @@
 #include "displib/displib.h"
 #include "fuzz_support.h"
 
+using namespace edgeseg;
+
 namespace {
 
 using Pixel = std::array<std::uint8_t, 4>;

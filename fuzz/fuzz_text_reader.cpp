@@ -12,6 +12,8 @@
 #include "fuzz_support.h"
 #include "textimagelib/textimagelib.h"
 
+using namespace edgeseg;
+
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }

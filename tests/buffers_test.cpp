@@ -7,6 +7,8 @@
 #include <new>
 #include <utility>
 
+using namespace edgeseg;
+
 namespace {
 
 // Sizes on both sides of a page and of the point where buffers start to be

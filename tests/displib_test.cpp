@@ -7,6 +7,8 @@
 #include <limits>
 #include <vector>
 
+using namespace edgeseg;
+
 namespace {
 
 using Rgb = std::array<int, 3>;

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+using namespace edgeseg;
+
 namespace {
 
 GradientStats StatsWith(const std::map<int, std::int32_t>& counts, int peakBin) {

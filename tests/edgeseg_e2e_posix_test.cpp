@@ -25,6 +25,8 @@
 #include "e2e_support.h"
 #include "test_support.h"
 
+using namespace edgeseg;
+
 namespace {
 
 namespace fs = std::filesystem;

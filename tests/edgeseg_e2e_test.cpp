@@ -13,6 +13,8 @@
 #include "e2e_support.h"
 #include "test_support.h"
 
+using namespace edgeseg;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -21,6 +21,8 @@
 #include "fileio/fileio.h"
 #include "test_support.h"
 
+using namespace edgeseg;
+
 namespace {
 
 // A socket cannot be opened for reading: the failed open is an error, not

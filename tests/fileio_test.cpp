@@ -16,6 +16,8 @@
 
 #include "test_support.h"
 
+using namespace edgeseg;
+
 namespace {
 
 std::span<const std::byte> Bytes(const std::string& s) { return std::as_bytes(std::span(s)); }

@@ -9,6 +9,8 @@
 #include <tuple>
 #include <vector>
 
+using namespace edgeseg;
+
 namespace {
 
 float RootOf(double sumOfSquares) { return static_cast<float>(std::sqrt(sumOfSquares)); }

@@ -11,6 +11,8 @@
 #include "morfologylib/zerobits.h"
 #include "test_support.h"
 
+using namespace edgeseg;
+
 namespace {
 
 using test::MaskFromRows;

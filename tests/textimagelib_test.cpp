@@ -18,6 +18,8 @@
 #include "textimagelib/blockbits.h"
 #include "test_support.h"
 
+using namespace edgeseg;
+
 namespace {
 
 using namespace std::string_literals;

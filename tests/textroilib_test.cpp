@@ -9,6 +9,8 @@
 #include "test_support.h"
 #include "textimagelib/textimagelib.h"
 
+using namespace edgeseg;
+
 namespace {
 
 struct WriteCase {

@@ -6,6 +6,8 @@
 
 #include "fileio/fileio.h"
 
+namespace edgeseg {
+
 namespace {
 
 constexpr std::uint32_t kFileHeaderSize = 14;
@@ -144,3 +146,5 @@ void SaveBmpFileInBands(const std::string& name, std::int32_t W, std::int32_t H,
     return std::as_bytes(band.Pixels());
   });
 }
+
+}  // namespace edgeseg

@@ -11,6 +11,8 @@
 
 #include "buffers/buffers.h"
 
+namespace edgeseg {
+
 inline constexpr std::size_t kBmpHeaderSize = 54;
 
 // True when the BMP file of a W x H picture (W, H at least 0), 54 + 4*W*H
@@ -87,3 +89,5 @@ using DrawBand = std::function<void(std::int32_t firstRow, std::int32_t rows, TB
 // another size; otherwise as SaveBmpFile.
 void SaveBmpFileInBands(const std::string& name, std::int32_t W, std::int32_t H, std::int32_t bandRows,
                         const DrawBand& draw);
+
+}  // namespace edgeseg

@@ -17,6 +17,8 @@
 #include <new>
 #include <type_traits>
 
+namespace edgeseg {
+
 // 1 in AddressSanitizer builds. Every buffer then reports an access even one
 // byte past its end, whatever its size: a heap block does so by itself, and
 // a mapping has the rest of its last page and one more page after it
@@ -81,3 +83,5 @@ void GrowBuffer(Buffer<T>& buffer, std::size_t count, std::size_t kept) {
   static_cast<void>(buffer.release());  // moved, not to be given back
   buffer = Buffer<T>(static_cast<T*>(data), BufferRelease(obtainedBytes));
 }
+
+}  // namespace edgeseg

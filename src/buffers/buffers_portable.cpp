@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace edgeseg {
+
 // Plain heap blocks: what the standard library offers everywhere.
 
 void BufferRelease::operator()(void* data) const { ::operator delete(data); }
@@ -19,3 +21,5 @@ void* ResizeBytes(void* data, std::size_t, std::size_t keptBytes, std::size_t by
   newObtainedBytes = bytes;
   return grown;
 }
+
+}  // namespace edgeseg

@@ -13,6 +13,8 @@
 #include <sanitizer/asan_interface.h>
 #endif
 
+namespace edgeseg {
+
 namespace {
 
 // The smallest unit the system maps; every mapping and unmapping is a whole
@@ -148,3 +150,5 @@ void* ResizeBytes(void* data, std::size_t obtainedBytes, [[maybe_unused]] std::s
   return grown;
 #endif
 }
+
+}  // namespace edgeseg

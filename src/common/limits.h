@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <limits>
 
+namespace edgeseg {
+
 inline constexpr std::int64_t kLargestInt32 = std::numeric_limits<std::int32_t>::max();
 
 // The largest number a text image may hold: a sample is converted as a
@@ -21,3 +23,5 @@ inline constexpr std::int64_t kMaxTextImageSide = kLargestInt32;
 // The largest image a run takes, in pixels: every count of the gradient
 // statistics and of the labelling is a signed 32-bit value.
 inline constexpr std::int64_t kMaxImagePixels = kLargestInt32;
+
+}  // namespace edgeseg

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstddef>
 
+namespace edgeseg {
+
 // A block holds about this many samples: enough that a narrow image pays
 // the set-up once per few thousand samples, and small enough that a block's
 // scratch (a pick pattern, an index row) stays in the first-level cache and
@@ -32,3 +34,5 @@ template <class F>
 void ForEachRowBlock(std::size_t firstRow, std::size_t endRow, std::size_t blockRows, F f) {
   for (std::size_t y0 = firstRow; y0 < endRow; y0 += blockRows) f(y0, std::min(blockRows, endRow - y0));
 }
+
+}  // namespace edgeseg

@@ -21,6 +21,8 @@
 #include <limits>
 #include <utility>
 
+namespace edgeseg {
+
 // A run of one row: columns first to last, the value of its samples and the
 // provisional label of its group.
 struct Run {
@@ -145,3 +147,5 @@ void ResolveRoots(std::uint32_t* parent, std::size_t count) {
     if (up != j) parent[j] = parent[up];
   }
 }
+
+}  // namespace edgeseg

@@ -7,6 +7,8 @@
 
 #include "common/rowblocks.h"
 
+namespace edgeseg {
+
 namespace {
 
 // A colour as the word that its pixel's bytes form in memory: blue, green and
@@ -122,3 +124,5 @@ void RenderLabels(const std::uint16_t* labels, TBitmap& bitmap, std::int32_t W, 
     for (std::int32_t x = 0; x < W; ++x, pixel += 4) PutColour(pixel, row[x] == 0 ? kBlack : colours[row[x] & 15]);
   }
 }
+
+}  // namespace edgeseg

@@ -9,6 +9,8 @@
 
 #include "bitmap/bitmap.h"
 
+namespace edgeseg {
+
 // 256 colours from dark blue through cyan, yellow and red to dark red. Each
 // channel is a tent: min(255, max(0, 383 - 4*|i - c|)) with its centre c at
 // 191 for red, 127 for green and 63 for blue.
@@ -78,3 +80,5 @@ void RenderWindowedFloat(const float* samples, TBitmap& bitmap, std::int32_t W, 
 
 // Label 0 is black; any other label takes LabelPalette[label mod 16].
 void RenderLabels(const std::uint16_t* labels, TBitmap& bitmap, std::int32_t W, std::int32_t H);
+
+}  // namespace edgeseg

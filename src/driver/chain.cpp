@@ -7,6 +7,8 @@
 #include "functions/functions.h"
 #include "morfologylib/morfologylib.h"
 
+namespace edgeseg {
+
 namespace {
 
 std::int32_t CellsW(const AnalysisBuffers& b) { return b.W - 1; }
@@ -85,3 +87,5 @@ void RunAnalysis(AnalysisBuffers& buffers, const AnalysisStepHook& before, const
     if (after) after(step, buffers);
   }
 }
+
+}  // namespace edgeseg

@@ -12,6 +12,8 @@
 #include "driver/progress.h"
 #include "functionsfloat/functionsfloat.h"
 
+namespace edgeseg {
+
 // Marks background reached from the frame while the masks are closed; the
 // chain clears it again before a mask leaves it.
 inline constexpr std::uint16_t kKeyValue = 65535;
@@ -69,8 +71,10 @@ struct AnalysisStep {
   // The part of a run that the progress line counts the step in; a stage's
   // share is split evenly among its steps in table order.
   RunStage stage;
-  // The step may write its own report on standard error (the statistics'
-  // square-root domain report): no progress line may be drawn while it runs.
+  // The step's result may call for the statistics' square-root domain
+  // report, which the command writes on standard error as soon as the step
+  // ends (the library leaves it to its caller): no progress line may be
+  // drawn from the step's start until then.
   bool reportsOnStandardError;
   AnalysisOutput output;
   void (*run)(AnalysisBuffers&);
@@ -95,3 +99,5 @@ void ForEachGradientBand(const AnalysisBuffers& buffers,
 // each: where the run shows its progress and releases a buffer that no
 // later step reads, and where the fuzz target checks.
 void RunAnalysis(AnalysisBuffers& buffers, const AnalysisStepHook& before = {}, const AnalysisStepHook& after = {});
+
+}  // namespace edgeseg

@@ -18,6 +18,8 @@
 #include "textimagelib/textimagelib.h"
 #include "textroilib/textroilib.h"
 
+namespace edgeseg {
+
 namespace {
 
 int Fail(const char* message, int status) {
@@ -125,6 +127,8 @@ Buffer<std::uint16_t> RunChain(const InputImage& image, float* gradientBand, Gra
     progress.Show(step.stage, place.done, place.parts);
   };
   const auto after = [&cellMask](const AnalysisStep& step, AnalysisBuffers& buffers) {
+    // At once, so that a later failure cannot lose it.
+    if (step.reportsOnStandardError && VarianceBelowZero(buffers.stats)) WriteDomainErrorReport();
     if (step.id == AnalysisStepId::kCellsToPixels) {  // no later step reads the cell mask
       cellMask.reset();
       buffers.cellMask = nullptr;
@@ -172,3 +176,5 @@ int RunSegmentation(int argc, const char* const* argv) {
     return Fail("Execution error", -2);
   }
 }
+
+}  // namespace edgeseg

@@ -5,6 +5,8 @@
 
 #include "common/limits.h"
 
+namespace edgeseg {
+
 // Throws std::runtime_error when a W x H image (W, H at least 0) has more
 // pixels than a run takes (kMaxImagePixels). The product is formed in 64
 // bits.
@@ -16,3 +18,5 @@ void CheckImageSize(std::int32_t W, std::int32_t H);
 // the run ("Execution error"). Messages go to standard output with no line
 // end; nothing is printed on success.
 int RunSegmentation(int argc, const char* const* argv);
+
+}  // namespace edgeseg

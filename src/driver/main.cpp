@@ -2,6 +2,6 @@
 #include "fileio/fileio.h"
 
 int main(int argc, char** argv) {
-  PrepareForOutput();
-  return RunSegmentation(argc, argv);
+  edgeseg::PrepareForOutput();
+  return edgeseg::RunSegmentation(argc, argv);
 }

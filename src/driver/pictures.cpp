@@ -6,6 +6,8 @@
 #include "displib/displib.h"
 #include "driver/chain.h"
 
+namespace edgeseg {
+
 void WritePictures(const std::string& baseName, const std::uint16_t* input, Buffer<std::uint16_t> labels,
                    float* gradientBand, std::int32_t W, std::int32_t H, const GradientStats& stats,
                    ProgressLine& progress) {
@@ -36,3 +38,5 @@ void WritePictures(const std::string& baseName, const std::uint16_t* input, Buff
                        RenderWindowedFloat(gradientBand, band, W1, rows, stats.minValue, stats.maxValue);
                      });
 }
+
+}  // namespace edgeseg

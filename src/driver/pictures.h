@@ -9,6 +9,8 @@
 #include "driver/progress.h"
 #include "functionsfloat/functionsfloat.h"
 
+namespace edgeseg {
+
 // The input picture shows the 12-bit range: samples from kInputLow to
 // kInputHigh spread over the grey levels, others saturate.
 inline constexpr std::int32_t kInputLow = 0;
@@ -24,3 +26,5 @@ inline constexpr std::int32_t kInputHigh = 4095;
 void WritePictures(const std::string& baseName, const std::uint16_t* input, Buffer<std::uint16_t> labels,
                    float* gradientBand, std::int32_t W, std::int32_t H, const GradientStats& stats,
                    ProgressLine& progress);
+
+}  // namespace edgeseg

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+namespace edgeseg {
+
 namespace {
 
 struct StageInfo {
@@ -62,3 +64,5 @@ void ProgressLine::Erase() {
   sink_(kEraseText);
   drawn_.clear();
 }
+
+}  // namespace edgeseg

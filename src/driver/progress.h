@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+namespace edgeseg {
+
 // The parts of a run, in order, as the line names them.
 enum class RunStage { kReading, kGradient, kClosing, kLabelling, kWritingLabels, kWritingPictures };
 
@@ -46,3 +48,5 @@ class ProgressLine {
   double shownFrom_;
   std::string drawn_;  // the text on the terminal, empty when none is
 };
+
+}  // namespace edgeseg

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace edgeseg {
+
 float SelectGradientThreshold(const GradientStats& stats) {
   const std::int32_t reference = stats.histogram[0];
   const int peak = std::clamp(static_cast<int>(stats.peakBin), 0, kHistogramBins - 1);
@@ -17,3 +19,5 @@ float SelectGradientThreshold(const GradientStats& stats) {
   }
   return static_cast<float>(kHistogramBins - 1);
 }
+
+}  // namespace edgeseg

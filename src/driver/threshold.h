@@ -4,8 +4,12 @@
 
 #include "functionsfloat/functionsfloat.h"
 
+namespace edgeseg {
+
 // The binarisation threshold: starting at peakBin, the first bin whose count
 // is below the count of bin 0. When no bin up to 4095 qualifies: with bin 0
 // empty, the first bin from peakBin on that is empty; otherwise, or when
 // there is none, 4095.
 float SelectGradientThreshold(const GradientStats& stats);
+
+}  // namespace edgeseg

@@ -7,6 +7,8 @@
 
 #include "fileio/readuntil.h"
 
+namespace edgeseg {
+
 // Pieces given at once are pieces given one by one; an empty one among them
 // is passed over, since only the end may give an empty piece.
 void WriteWholeFile(const std::string& name,
@@ -80,3 +82,5 @@ FileBytes ReadUntilEndOrNul(std::uintmax_t sizeHint, const ReadSome& readSome) {
   }
   return bytes;
 }
+
+}  // namespace edgeseg

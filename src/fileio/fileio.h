@@ -21,6 +21,8 @@
 
 #include "buffers/buffers.h"
 
+namespace edgeseg {
+
 // The bytes of a file as they were read, up to its first NUL byte.
 struct FileBytes {
   Buffer<char> data;
@@ -121,3 +123,5 @@ void SetSignalEraseText(std::string_view bytes);
 // For tests of the POSIX build: makes every temporary file a named one, as
 // on a file system without unnamed files.
 void UseNamedTemporaryFilesOnly(bool namedOnly);
+
+}  // namespace edgeseg

@@ -10,6 +10,8 @@
 
 #include "fileio/readuntil.h"
 
+namespace edgeseg {
+
 // Whole-file access through the C++ standard library alone: std::filesystem
 // tells what a name is, <cstdio> streams in binary mode move the bytes.
 
@@ -163,3 +165,5 @@ void WriteFileInPieces(const std::string& name, const NextPiece& next) {
   WritePieces(file.get(), next);
   if (!file.Close()) throw std::runtime_error("cannot close output file");
 }
+
+}  // namespace edgeseg

@@ -23,6 +23,8 @@
 
 #include "fileio/readuntil.h"
 
+namespace edgeseg {
+
 namespace {
 
 // Linux moves at most about 2 GiB per call; smaller requests keep every
@@ -618,3 +620,5 @@ void WriteFileInPieces(const std::string& path, const NextPiece& next) {
   }
   if (error != 0) throw std::runtime_error("cannot rename output file");
 }
+
+}  // namespace edgeseg

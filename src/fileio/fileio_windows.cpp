@@ -19,6 +19,8 @@
 
 #include "fileio/readuntil.h"
 
+namespace edgeseg {
+
 // Whole-file access through Windows file handles. Handles know no text mode,
 // so every byte moves unchanged, and each file is opened without sharing:
 // nobody can write to an input while it is read or open an output while it
@@ -150,3 +152,5 @@ void WriteFileInPieces(const std::string& name, const NextPiece& next) {
   for (auto piece = next(); !piece.empty(); piece = next()) WriteAll(file.get(), piece.data(), piece.size());
   if (!file.Close()) throw std::runtime_error("cannot close output file");
 }
+
+}  // namespace edgeseg

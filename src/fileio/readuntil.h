@@ -8,6 +8,8 @@
 
 #include "fileio/fileio.h"
 
+namespace edgeseg {
+
 // Reads into at most the given room and gives how many bytes arrived: 0 at
 // the end of the data. Throws std::runtime_error when the read fails.
 using ReadSome = std::function<std::size_t(char* into, std::size_t room)>;
@@ -19,3 +21,5 @@ using ReadSome = std::function<std::size_t(char* into, std::size_t room)>;
 // grow as its bytes arrive. Throws std::bad_alloc when the bytes cannot be
 // held.
 FileBytes ReadUntilEndOrNul(std::uintmax_t sizeHint, const ReadSome& readSome);
+
+}  // namespace edgeseg

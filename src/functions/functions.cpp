@@ -9,6 +9,8 @@
 #include "common/rowblocks.h"
 #include "common/runs.h"
 
+namespace edgeseg {
+
 namespace {
 
 // The first non-zero sample in [first, last), or last. Background is most of
@@ -233,3 +235,5 @@ void ReplaceLabel(std::uint16_t* labels, std::int32_t lastIndex, std::uint16_t o
   if (lastIndex < 0) return;
   std::replace(labels, labels + static_cast<std::size_t>(lastIndex) + 1, oldLabel, newLabel);
 }
+
+}  // namespace edgeseg

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace edgeseg {
+
 // Every frame sample (first and last row, first and last column) that is 0
 // becomes key; non-zero frame samples keep their value.
 void SetBorderZeros(std::uint16_t* mask, std::int32_t W, std::int32_t H, std::uint16_t key);
@@ -39,3 +41,5 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
 // LabelRegions is checked against, labels and replacement count alike.
 void ReplaceLabel(std::uint16_t* labels, std::int32_t lastIndex, std::uint16_t oldLabel,
                   std::uint16_t newLabel);
+
+}  // namespace edgeseg

@@ -8,6 +8,8 @@
 
 #include "common/rowblocks.h"
 
+namespace edgeseg {
+
 namespace {
 
 // Negative values cannot come from a gradient; they are counted in bin 0.
@@ -141,12 +143,7 @@ GradientStats GradientStatsAccumulator::Finish() const {
   stats.mean = static_cast<float>(sum_ / n);
   const double m = stats.mean;
   const double variance = (sumSquares_ - static_cast<double>(n) * m * m) / n;
-  if (variance < 0) {
-    std::fputs("\r\nsqrt: DOMAIN error\r\n", stderr);
-    stats.stdDev = std::numeric_limits<float>::quiet_NaN();
-  } else {
-    stats.stdDev = static_cast<float>(std::sqrt(variance));
-  }
+  stats.stdDev = variance < 0 ? std::numeric_limits<float>::quiet_NaN() : static_cast<float>(std::sqrt(variance));
 
   const std::int64_t count = n;
   stats.lowBin = static_cast<float>(
@@ -165,11 +162,19 @@ GradientStats GradientStatsAccumulator::Finish() const {
 GradientStats ComputeGradientStats(const float* gradient, std::int32_t w, std::int32_t h) {
   GradientStatsAccumulator accumulator(w, h);
   accumulator.AddRows(gradient, h);
-  return accumulator.Finish();
+  const GradientStats stats = accumulator.Finish();
+  if (VarianceBelowZero(stats)) WriteDomainErrorReport();
+  return stats;
 }
+
+bool VarianceBelowZero(const GradientStats& stats) { return std::isnan(stats.stdDev); }
+
+void WriteDomainErrorReport() { std::fputs("\r\nsqrt: DOMAIN error\r\n", stderr); }
 
 void BinarizeGradient(std::uint16_t* mask, const float* gradient, std::int32_t w,
                       std::int32_t h, float threshold) {
   const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
   for (std::size_t i = 0; i < n; ++i) mask[i] = gradient[i] > threshold ? 1 : 0;
 }
+
+}  // namespace edgeseg

@@ -9,25 +9,9 @@
 #include <array>
 #include <cstdint>
 
-inline constexpr int kHistogramBins = 4096;
+#include "edgeseg/gradientstats.h"
 
-// Statistics of the inner samples (all but a one-sample frame) of a float
-// image. minValue and maxValue start from the corner sample (0, 0) although
-// it lies on the frame. Bin k holds values in [k, k+1); bin 4095 holds every
-// value of 4095 or more. lowBin, highBin and peakBin are bin indices held as
-// whole-number floats.
-struct GradientStats {
-  float minValue = 0;
-  float maxValue = 0;
-  float mean = 0;
-  float stdDev = 0;
-  float lowBin = 0;        // first bin where the cumulative count exceeds 1 %
-  float highBin = 0;       // first bin where the cumulative count reaches 99 %
-  std::int32_t peakCount = 0;
-  float peakBin = 0;       // lowest bin holding peakCount
-  std::int32_t sampleCount = 0;
-  std::array<std::int32_t, kHistogramBins> histogram{};
-};
+namespace edgeseg {
 
 // Writes the Roberts-cross magnitude sqrt(a*a + b*b), with
 // a = I(x,y) - I(x+1,y+1) and b = I(x+1,y) - I(x,y+1), rounded to nearest,
@@ -60,8 +44,8 @@ class GradientStatsAccumulator {
 
   // The statistics of every row added. The variance is taken against the
   // mean rounded to float and is not clamped: when rounding leaves it below
-  // zero, "\r\nsqrt: DOMAIN error\r\n" goes to standard error at once and
-  // stdDev is a NaN; nothing else changes.
+  // zero, stdDev is a NaN (VarianceBelowZero) and nothing else changes.
+  // Nothing is printed: the caller reports it (WriteDomainErrorReport).
   GradientStats Finish() const;
 
  private:
@@ -75,10 +59,21 @@ class GradientStatsAccumulator {
   std::array<std::int32_t, kHistogramBins> histogram_{};
 };
 
-// Statistics of the whole w x h float image, as the accumulator gives them.
+// Statistics of the whole w x h float image, as the accumulator gives them;
+// a variance below zero is reported on standard error at once.
 GradientStats ComputeGradientStats(const float* gradient, std::int32_t w, std::int32_t h);
+
+// Whether rounding left the variance of these statistics below zero: the
+// one case in which stdDev is a NaN.
+bool VarianceBelowZero(const GradientStats& stats);
+
+// The domain error report of a variance below zero,
+// "\r\nsqrt: DOMAIN error\r\n", on standard error.
+void WriteDomainErrorReport();
 
 // mask[i] = 1 where gradient[i] > threshold, else 0, for all w*h samples,
 // frame included.
 void BinarizeGradient(std::uint16_t* mask, const float* gradient, std::int32_t w,
                       std::int32_t h, float threshold);
+
+}  // namespace edgeseg

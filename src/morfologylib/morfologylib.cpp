@@ -10,6 +10,8 @@
 #include "common/runs.h"
 #include "morfologylib/zerobits.h"
 
+namespace edgeseg {
+
 namespace {
 
 // The inner zero samples of a block of whole rows as bits, 64 to a word,
@@ -292,3 +294,5 @@ void Erode3x3(std::uint16_t* mask, std::int32_t W, std::int32_t H) {
   std::fill(mask, mask + width, std::uint16_t{0});
   std::fill(mask + (height - 1) * width, mask + height * width, std::uint16_t{0});
 }
+
+}  // namespace edgeseg

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace edgeseg {
+
 // Every inner sample that is 0 and is linked to a sample holding key (frame
 // samples included) through a chain of 8-neighbouring inner zero samples
 // becomes key. Frame samples never change. Because diagonal steps count, a
@@ -22,3 +24,5 @@ void FillEnclosedZeros(std::uint16_t* mask, std::int32_t W, std::int32_t H);
 // test reads the mask as it was before the call. Throws std::bad_alloc
 // before changing the mask if its scratch rows cannot be obtained.
 void Erode3x3(std::uint16_t* mask, std::int32_t W, std::int32_t H);
+
+}  // namespace edgeseg

@@ -10,6 +10,8 @@
 
 #include "common/simd.h"
 
+namespace edgeseg {
+
 inline std::uint64_t ZeroBits64Plain(const std::uint16_t* samples) {
   std::uint64_t bits = 0;
   for (int i = 0; i < 64; ++i) bits |= std::uint64_t{samples[i] == 0} << i;
@@ -34,3 +36,5 @@ inline std::uint64_t ZeroBits64(const std::uint16_t* samples) { return ZeroBits6
 #else
 inline std::uint64_t ZeroBits64(const std::uint16_t* samples) { return ZeroBits64Plain(samples); }
 #endif
+
+}  // namespace edgeseg

@@ -10,6 +10,8 @@
 
 #include "common/simd.h"
 
+namespace edgeseg {
+
 // Bit i is set when byte i of the 64 bytes at p is a digit, '0' to '9'.
 inline std::uint64_t DigitBitsPlain(const char* p) {
   std::uint64_t bits = 0;
@@ -53,3 +55,5 @@ inline std::uint64_t LineFeedBits(const char* p) { return LineFeedBitsSse2(p); }
 inline std::uint64_t DigitBits(const char* p) { return DigitBitsPlain(p); }
 inline std::uint64_t LineFeedBits(const char* p) { return LineFeedBitsPlain(p); }
 #endif
+
+}  // namespace edgeseg

@@ -9,6 +9,8 @@
 #include "fileio/fileio.h"
 #include "textimagelib/blockbits.h"
 
+namespace edgeseg {
+
 namespace {
 
 bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
@@ -259,3 +261,5 @@ bool ReadTextImage(std::span<const char> text, std::uint16_t* image, std::int32_
   if (k < n && !endsInNumber) throw std::runtime_error("missing value");
   return k == n;
 }
+
+}  // namespace edgeseg

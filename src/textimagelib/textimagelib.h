@@ -15,6 +15,8 @@
 
 #include "common/limits.h"
 
+namespace edgeseg {
+
 // Sets width and height to the image's size, or to 0 when the file is
 // missing, has no line feed, or has line-feed-ended lines with differing
 // counts of numbers. Returns false when the file is missing or the counts
@@ -36,3 +38,5 @@ bool ReadTextImage(const std::string& name, std::uint16_t* image, std::int32_t W
 // The same reading over a file's bytes already in memory, in which a NUL
 // byte is a separator like any other.
 bool ReadTextImage(std::span<const char> text, std::uint16_t* image, std::int32_t W, std::int32_t H);
+
+}  // namespace edgeseg

@@ -9,6 +9,8 @@
 #include "buffers/buffers.h"
 #include "fileio/fileio.h"
 
+namespace edgeseg {
+
 namespace {
 
 // The text of eight zero samples inside a row: most of a label image is
@@ -131,3 +133,5 @@ std::int32_t WriteTextImage(const std::string& name, const std::uint16_t* image,
   });
   return 0;
 }
+
+}  // namespace edgeseg

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace edgeseg {
+
 // Writes image (an Image16 of W*H samples, W and H at least 1) under name,
 // replacing any file of that name as WriteFileInPieces does. The text is
 // formatted and written a megabyte at a time, so it needs no buffer of its
@@ -16,3 +18,5 @@
 // success).
 std::int32_t WriteTextImage(const std::string& name, const std::uint16_t* image,
                             std::int32_t W, std::int32_t H);
+
+}  // namespace edgeseg
