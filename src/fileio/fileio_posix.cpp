@@ -277,13 +277,15 @@ bool GiveGroupAndAttributes(int fd, const Access& access) {
   struct stat info {};
   if (::fstat(fd, &info) != 0) return false;
   if (info.st_gid != access.group && ::fchown(fd, static_cast<uid_t>(-1), access.group) != 0) return false;
-  for (const auto& [name, value] : access.attributes) {
+  for (const auto& attribute : access.attributes) {
+    const char* const name = attribute.first.c_str();
+    const std::string& value = attribute.second;
     // One that the new file already has (a security label the folder gave
     // both) needs no permission to keep.
     std::string own;
-    const auto get = [fd, &name](char* into, std::size_t size) { return ::fgetxattr(fd, name.c_str(), into, size); };
+    const auto get = [fd, name](char* into, std::size_t size) { return ::fgetxattr(fd, name, into, size); };
     if (ReadAttribute(get, own) && own == value) continue;
-    if (::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0) return false;
+    if (::fsetxattr(fd, name, value.data(), value.size(), 0) != 0) return false;
   }
   return true;
 }
