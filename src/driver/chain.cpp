@@ -80,6 +80,28 @@ const std::array<AnalysisStep, 12> kAnalysisSteps = {{
      [](AnalysisBuffers& b) { LabelRegions(b.pixelMask, b.W, b.H, kMinRegionSize); }},
 }};
 
+AnalysisBuffers PrepareAnalysis(const std::uint16_t* input, std::int32_t W, std::int32_t H,
+                                std::uint16_t* pixelMask, AnalysisScratch& scratch) {
+  const auto cellColumns = static_cast<std::size_t>(W - 1);
+  scratch.gradientBand = ObtainBuffer<float>(static_cast<std::size_t>(BandRows(W - 1, H - 1)) * cellColumns);
+  scratch.cellMask = ObtainBuffer<std::uint16_t>(cellColumns * static_cast<std::size_t>(H - 1));
+  return AnalysisBuffers{.W = W,
+                         .H = H,
+                         .input = input,
+                         .gradientBand = scratch.gradientBand.get(),
+                         .cellMask = scratch.cellMask.get(),
+                         .pixelMask = pixelMask,
+                         .stats = {},
+                         .threshold = 0};
+}
+
+void ReleaseSpentBuffers(const AnalysisStep& step, AnalysisBuffers& buffers, AnalysisScratch& scratch) {
+  if (step.id == AnalysisStepId::kCellsToPixels) {
+    scratch.cellMask.reset();
+    buffers.cellMask = nullptr;
+  }
+}
+
 void RunAnalysis(AnalysisBuffers& buffers, const AnalysisStepHook& before, const AnalysisStepHook& after) {
   for (const AnalysisStep& step : kAnalysisSteps) {
     if (before) before(step, buffers);

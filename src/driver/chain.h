@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "buffers/buffers.h"
 #include "driver/progress.h"
 #include "functionsfloat/functionsfloat.h"
 
@@ -94,6 +95,23 @@ using AnalysisStepHook = std::function<void(const AnalysisStep&, AnalysisBuffers
 // bottom, computed into the chain's gradientBand.
 void ForEachGradientBand(const AnalysisBuffers& buffers,
                          const std::function<void(const float*, std::int32_t, std::int32_t)>& use);
+
+// The buffers the chain obtains for itself: the gradient band and the cell
+// mask. The band outlives the chain, for the gradient picture.
+struct AnalysisScratch {
+  Buffer<float> gradientBand;
+  Buffer<std::uint16_t> cellMask;
+};
+
+// Obtains the scratch of a W x H image and gives the buffers of a run over
+// it, input and pixelMask (W*H samples each, the caller's). Throws
+// std::bad_alloc when memory cannot be obtained.
+AnalysisBuffers PrepareAnalysis(const std::uint16_t* input, std::int32_t W, std::int32_t H,
+                                std::uint16_t* pixelMask, AnalysisScratch& scratch);
+
+// Releases, after the step, what no later step reads: the cell mask once it
+// has been carried to the pixels.
+void ReleaseSpentBuffers(const AnalysisStep& step, AnalysisBuffers& buffers, AnalysisScratch& scratch);
 
 // Runs every step in order, calling before and after (where given) around
 // each: where the run shows its progress and releases a buffer that no

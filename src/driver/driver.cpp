@@ -101,24 +101,14 @@ InputImage ReadInput(const std::string& inputName, ProgressLine& progress) {
   return image;
 }
 
-// Runs the analysis chain on the image and returns the labels, with the
-// progress line showing each step's stage. The cell mask is released as
-// soon as no later step reads it.
-Buffer<std::uint16_t> RunChain(const InputImage& image, float* gradientBand, GradientStats& stats,
-                               ProgressLine& progress) {
-  const std::size_t cells = static_cast<std::size_t>(std::int64_t{image.W - 1} * (image.H - 1));
-  auto cellMask = ObtainBuffer<std::uint16_t>(cells);
-  auto pixelMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(std::int64_t{image.W} * image.H));
-  AnalysisBuffers chain{.W = image.W,
-                        .H = image.H,
-                        .input = image.samples.get(),
-                        .gradientBand = gradientBand,
-                        .cellMask = cellMask.get(),
-                        .pixelMask = pixelMask.get(),
-                        .stats = {},
-                        .threshold = 0};
+// Runs the analysis chain on the image into labels, with the progress line
+// showing each step's stage and the domain report written as soon as the
+// statistics call for it.
+GradientStats RunChain(const InputImage& image, std::uint16_t* labels, AnalysisScratch& scratch,
+                       ProgressLine& progress) {
+  AnalysisBuffers chain = PrepareAnalysis(image.samples.get(), image.W, image.H, labels, scratch);
   const auto before = [&progress](const AnalysisStep& step, AnalysisBuffers&) {
-    // A step's own report must not land inside the line.
+    // A step's report must not land inside the line.
     if (step.reportsOnStandardError) {
       progress.Erase();
       return;
@@ -126,17 +116,13 @@ Buffer<std::uint16_t> RunChain(const InputImage& image, float* gradientBand, Gra
     const StagePlace place = PlaceOf(step);
     progress.Show(step.stage, place.done, place.parts);
   };
-  const auto after = [&cellMask](const AnalysisStep& step, AnalysisBuffers& buffers) {
+  const auto after = [&scratch](const AnalysisStep& step, AnalysisBuffers& buffers) {
     // At once, so that a later failure cannot lose it.
     if (step.reportsOnStandardError && VarianceBelowZero(buffers.stats)) WriteDomainErrorReport();
-    if (step.id == AnalysisStepId::kCellsToPixels) {  // no later step reads the cell mask
-      cellMask.reset();
-      buffers.cellMask = nullptr;
-    }
+    ReleaseSpentBuffers(step, buffers, scratch);
   };
   RunAnalysis(chain, before, after);
-  stats = chain.stats;
-  return pixelMask;
+  return chain.stats;
 }
 
 int Segment(const std::string& inputName, const std::string& baseName, ProgressLine& progress) {
@@ -145,16 +131,19 @@ int Segment(const std::string& inputName, const std::string& baseName, ProgressL
     progress.Erase();
     return Fail("Wrong input file format", -1);
   }
-  const auto cellColumns = static_cast<std::size_t>(image.W - 1);
-  const auto gradientRows = static_cast<std::size_t>(BandRows(image.W - 1, image.H - 1));
-  auto gradientBand = ObtainBuffer<float>(gradientRows * cellColumns);
-  GradientStats stats;
-  Buffer<std::uint16_t> labels = RunChain(image, gradientBand.get(), stats, progress);
+  auto labels = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(std::int64_t{image.W} * image.H));
+  AnalysisScratch scratch;
+  const GradientStats stats = RunChain(image, labels.get(), scratch, progress);
 
   progress.Show(RunStage::kWritingLabels);
   WriteTextImage(baseName, labels.get(), image.W, image.H);
-  WritePictures(baseName, image.samples.get(), std::move(labels), gradientBand.get(), image.W, image.H, stats,
-                progress);
+  const PictureSources pictures{.W = image.W,
+                                .H = image.H,
+                                .input = image.samples.get(),
+                                .labels = nullptr,
+                                .gradientBand = scratch.gradientBand.get(),
+                                .stats = &stats};
+  WritePictures(baseName, pictures, std::move(labels), progress);
   progress.Erase();
   return 0;
 }

@@ -1,42 +1,61 @@
 #include "driver/pictures.h"
 
+#include <iterator>
 #include <stdexcept>
 
-#include "bitmap/bitmap.h"
 #include "displib/displib.h"
 #include "driver/chain.h"
 
 namespace edgeseg {
 
-void WritePictures(const std::string& baseName, const std::uint16_t* input, Buffer<std::uint16_t> labels,
-                   float* gradientBand, std::int32_t W, std::int32_t H, const GradientStats& stats,
+PictureBands::PictureBands(Picture which, const PictureSources& from)
+    : which_(which),
+      from_(from),
+      width_(which == Picture::Gradient ? from.W - 1 : from.W),
+      height_(which == Picture::Gradient ? from.H - 1 : from.H) {
+  if (which == Picture::Input) inputWindow_ = MakeSampleWindow(kInputLow, kInputHigh);
+}
+
+void PictureBands::Draw(std::int32_t first, std::int32_t rows, TBitmap& band) const {
+  const auto rowOf = [this](const std::uint16_t* image, std::int32_t y) {
+    return image + static_cast<std::size_t>(y) * static_cast<std::size_t>(from_.W);
+  };
+  switch (which_) {
+    case Picture::Input:
+      RenderWindowed(rowOf(from_.input, first), band, width_, rows, inputWindow_);
+      return;
+    case Picture::Regions:
+      RenderLabels(rowOf(from_.labels, first), band, width_, rows);
+      return;
+    case Picture::Gradient:
+      ComputeRobertsGradient(from_.gradientBand, from_.input, from_.W, from_.H, first, first + rows);
+      RenderWindowedFloat(from_.gradientBand, band, width_, rows, from_.stats->minValue, from_.stats->maxValue);
+      return;
+  }
+}
+
+void WritePictures(const std::string& baseName, PictureSources from, Buffer<std::uint16_t> labels,
                    ProgressLine& progress) {
   // The pictures cannot be saved past the BMP size field: refused before
   // any is drawn. The gradient picture is smaller.
   progress.Show(RunStage::kWritingPictures, 0, 3);
-  if (!FitsBmpFile(W, H)) throw std::runtime_error("picture too large for a BMP file");
-  const auto rowOf = [W](const std::uint16_t* image, std::int32_t y) {
-    return image + static_cast<std::size_t>(y) * static_cast<std::size_t>(W);
-  };
-  const SampleWindow inputWindow = MakeSampleWindow(kInputLow, kInputHigh);
-  SaveBmpFileInBands(baseName + "_In.bmp", W, H, BandRows(W, H),
-                     [&](std::int32_t first, std::int32_t rows, TBitmap& band) {
-                       RenderWindowed(rowOf(input, first), band, W, rows, inputWindow);
-                     });
-  progress.Show(RunStage::kWritingPictures, 1, 3);
-  SaveBmpFileInBands(baseName + "_Reg.bmp", W, H, BandRows(W, H),
-                     [&](std::int32_t first, std::int32_t rows, TBitmap& band) {
-                       RenderLabels(rowOf(labels.get(), first), band, W, rows);
-                     });
-  labels.reset();
-  progress.Show(RunStage::kWritingPictures, 2, 3);
-  const std::int32_t W1 = W - 1;
-  const std::int32_t H1 = H - 1;
-  SaveBmpFileInBands(baseName + "_Grad.bmp", W1, H1, BandRows(W1, H1),
-                     [&](std::int32_t first, std::int32_t rows, TBitmap& band) {
-                       ComputeRobertsGradient(gradientBand, input, W, H, first, first + rows);
-                       RenderWindowedFloat(gradientBand, band, W1, rows, stats.minValue, stats.maxValue);
-                     });
+  if (!FitsBmpFile(from.W, from.H)) throw std::runtime_error("picture too large for a BMP file");
+  from.labels = labels.get();
+  const struct {
+    Picture which;
+    const char* suffix;
+  } pictures[] = {{Picture::Input, "_In.bmp"}, {Picture::Regions, "_Reg.bmp"}, {Picture::Gradient, "_Grad.bmp"}};
+  for (std::size_t i = 0; i < std::size(pictures); ++i) {
+    if (i > 0) progress.Show(RunStage::kWritingPictures, static_cast<int>(i), 3);
+    const PictureBands bands(pictures[i].which, from);
+    SaveBmpFileInBands(baseName + pictures[i].suffix, bands.Width(), bands.Height(),
+                       BandRows(bands.Width(), bands.Height()),
+                       [&bands](std::int32_t first, std::int32_t rows, TBitmap& band) { bands.Draw(first, rows, band); });
+    if (pictures[i].which == Picture::Regions) {  // no later picture reads them
+      labels.reset();
+      from.labels = nullptr;
+    }
+  }
 }
 
 }  // namespace edgeseg

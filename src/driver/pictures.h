@@ -1,30 +1,62 @@
 #pragma once
 // The three pictures of a run, OUTBASE_In.bmp, OUTBASE_Reg.bmp and
-// OUTBASE_Grad.bmp, each drawn and written a band of rows at a time.
+// OUTBASE_Grad.bmp, each drawn and written a band of rows at a time; the
+// library draws the same bands into RGB bytes.
 
 #include <cstdint>
 #include <string>
 
+#include "bitmap/bitmap.h"
 #include "buffers/buffers.h"
+#include "displib/displib.h"
 #include "driver/progress.h"
+#include "edgeseg/edgeseg.h"
 #include "functionsfloat/functionsfloat.h"
 
 namespace edgeseg {
 
 // The input picture shows the 12-bit range: samples from kInputLow to
-// kInputHigh spread over the grey levels, others saturate.
+// kInputHigh spread over the 256 colours of the map, others saturate.
 inline constexpr std::int32_t kInputLow = 0;
 inline constexpr std::int32_t kInputHigh = 4095;
 
-// Writes the input picture of the W x H input, the regions' picture of the
-// labels, and the gradient's picture on the (W-1) x (H-1) cells, windowed to
-// the gradient's extremes in stats. The gradient is computed again a band at
-// a time into gradientBand (BandRows(W-1, H-1) rows of W-1 floats); the
-// labels are released as soon as their picture is written. Throws before
-// any picture is drawn when one cannot be saved past the BMP size field,
-// and whatever writing a file throws.
-void WritePictures(const std::string& baseName, const std::uint16_t* input, Buffer<std::uint16_t> labels,
-                   float* gradientBand, std::int32_t W, std::int32_t H, const GradientStats& stats,
+// What the pictures are drawn from: the W x H input and labels, and the
+// gradient, computed again from the input a band at a time into
+// gradientBand (BandRows(W-1, H-1) rows of W-1 floats) and windowed to the
+// gradient's extremes in stats.
+struct PictureSources {
+  std::int32_t W = 0;
+  std::int32_t H = 0;
+  const std::uint16_t* input = nullptr;
+  const std::uint16_t* labels = nullptr;
+  float* gradientBand = nullptr;
+  const GradientStats* stats = nullptr;
+};
+
+// One picture of the sources, drawn a band of rows at a time: W x H, or
+// (W-1) x (H-1) for the gradient. What every band needs (the input's colour
+// window) is made once, with the picture.
+class PictureBands {
+ public:
+  PictureBands(Picture which, const PictureSources& from);
+  std::int32_t Width() const { return width_; }
+  std::int32_t Height() const { return height_; }
+  // Draws rows first to first + rows - 1 into band, sized to Width() x rows.
+  void Draw(std::int32_t first, std::int32_t rows, TBitmap& band) const;
+
+ private:
+  Picture which_;
+  const PictureSources& from_;
+  std::int32_t width_;
+  std::int32_t height_;
+  SampleWindow inputWindow_;
+};
+
+// Writes the three pictures of the sources, the labels' released as soon as
+// their picture is written. Throws before any picture is drawn when one
+// cannot be saved past the BMP size field, and whatever writing a file
+// throws.
+void WritePictures(const std::string& baseName, PictureSources from, Buffer<std::uint16_t> labels,
                    ProgressLine& progress);
 
 }  // namespace edgeseg
