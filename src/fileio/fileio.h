@@ -34,8 +34,10 @@ struct FileBytes {
 // ends with its own message and status. Standard output and standard error
 // carry bytes as they are: on Windows they leave text mode, so that a line
 // feed stays one byte. On POSIX systems SIGINT, SIGTERM and SIGHUP get the
-// cleanup described at SetSignalEraseText. The portable build has nothing
-// to set.
+// cleanup described at SetSignalEraseText. On Windows a console control
+// handler removes the temporary file being written on Ctrl-C, Ctrl-Break or
+// a closed console window, and ends the run as Ctrl-C does. The portable
+// build has nothing to set.
 void PrepareForOutput();
 
 // True when standard error is a terminal that a person may be watching;
@@ -76,8 +78,17 @@ FileBytes ReadWholeFile(const std::string& name);
 // symbolic link, into a file of several links or of another owner, a device
 // or a named pipe (refused by the portable build), or where the folder takes
 // no new file; a failed write then leaves what it wrote. A named pipe never
-// blocks the open: without a reader it fails. The Windows build writes every
-// output in place.
+// blocks the open: without a reader it fails.
+//
+// The portable and the Windows builds write a regular file (on Windows, a
+// file on a disk) or a name not yet taken only that way, under a random
+// temporary name, and never in place: where no temporary file can be made
+// the output fails and the old file stays. The portable build replaces the
+// file a symbolic link leads to, from beside that file, and writes in place
+// only into a file of several links. The Windows build puts the new file in
+// place with ReplaceFileW, which keeps the old one's ACL and attributes;
+// it refuses a read-only output and one that another program holds open,
+// and writes a device (NUL, CON) or a pipe through its name.
 void WriteWholeFile(const std::string& name,
                     std::initializer_list<std::span<const std::byte>> pieces);
 
@@ -102,5 +113,6 @@ std::string TemporaryName(const std::string& name, const std::string& suffix);
 // constant). Only the POSIX build ends on these signals with cleanup: it
 // removes the temporary file being written, writes these bytes and ends by
 // the same signal; a signal that was ignored when the run began stays
-// ignored.
+// ignored. The Windows build draws no progress line and cleans up on its
+// console's events instead (see PrepareForOutput).
 void SetSignalEraseText(std::string_view bytes);
