@@ -80,7 +80,6 @@ TEST(WriteFileInPieces, WritesEachPieceUntilAnEmptyOneOrAFailure) {
   EXPECT_EQ(test::ReadFile(dir / "out"), "abc");
 }
 
-#if !defined(_WIN32)
 // An output is written under a temporary dot-name in its folder and takes
 // its name only when complete: while it is written the name holds the
 // previous file, and a failure leaves that file and no temporary one. A
@@ -130,7 +129,6 @@ TEST(WriteFileInPieces, TheNameHoldsThePreviousFileUntilTheNewOneIsComplete) {
     std::filesystem::remove(dir / name);
   }
 }
-#endif
 
 TEST(WriteWholeFile, FailuresThrow) {
   test::ScratchDir dir;

@@ -41,7 +41,7 @@ class HeldOpen {
 
 // The reader and the writer share a file with nobody, so a file that any
 // other opener holds can be neither read nor replaced; once it is let go,
-// both work.
+// both work. A read-only file is not replaced either.
 TEST(WindowsFileAccess, AFileHeldByAnotherOpenerIsNeitherReadNorReplaced) {
   test::ScratchDir dir;
   const std::string name = dir / "f";
@@ -53,6 +53,10 @@ TEST(WindowsFileAccess, AFileHeldByAnotherOpenerIsNeitherReadNorReplaced) {
     EXPECT_THROW(WriteWholeFile(name, {Bytes("x")}), std::runtime_error);
   }
   EXPECT_EQ(test::ReadFile(name), "1 2\n");
+  ASSERT_TRUE(::SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_THROW(WriteWholeFile(name, {Bytes("x")}), std::runtime_error);
+  EXPECT_EQ(test::ReadFile(name), "1 2\n");
+  ASSERT_TRUE(::SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_NORMAL));
   WriteWholeFile(name, {Bytes("3 4\n")});
   const FileBytes bytes = ReadWholeFile(name);
   EXPECT_EQ(std::string(bytes.data.get(), bytes.size), "3 4\n");

@@ -36,8 +36,11 @@ struct FileBytes {
 // ends with its own message and status. Standard output and standard error
 // carry bytes as they are: on Windows they leave text mode, so that a line
 // feed stays one byte. On POSIX systems the signals that end a run get the
-// cleanup described at SetSignalEraseText. The portable build has nothing
-// to set. Only the command calls it: the handlers are the process's.
+// cleanup described at SetSignalEraseText. On Windows a console control
+// handler removes the temporary file being written on Ctrl-C, Ctrl-Break or
+// a closed console window, and ends the run as Ctrl-C does. The portable
+// build has nothing to set. Only the command calls it: the handlers are the
+// process's.
 void PrepareForOutput();
 
 // True when standard error is a terminal that a person may be watching;
@@ -87,8 +90,18 @@ FileBytes ReadWholeFile(const std::string& name);
 // file is copied in place, so only that copy can be cut. In a sticky folder
 // that everyone may write (/tmp), a symbolic link is followed only when it
 // belongs to this user or to the folder's owner, and nothing else there is
-// followed. The portable build cannot see owners and checks the rest; the
-// Windows build writes every output in place.
+// followed.
+//
+// The portable and the Windows builds write a regular file (on Windows, a
+// file on a disk) or a name not yet taken only that way, under a random
+// temporary name, and never in place: where no temporary file can be made
+// the output fails and the old file stays. The portable build cannot see
+// owners and keeps only the permission bits; it replaces the file a symbolic
+// link leads to, from beside that file, and writes in place only into a file
+// of several links. The Windows build puts the new file in
+// place with ReplaceFileW, which keeps the old one's ACL and attributes;
+// it refuses a read-only output and one that another program holds open,
+// and writes a device (NUL, CON) or a pipe through its name.
 void WriteWholeFile(const std::string& name,
                     std::initializer_list<std::span<const std::byte>> pieces);
 
@@ -117,7 +130,9 @@ std::string TemporaryName(const std::string& name, const std::string& suffix);
 // removes the temporary file being written, writes these bytes and ends the
 // run by the same signal (or, where the process cannot be ended so, as the
 // first process of a pid namespace, with exit status 128 + the signal). A
-// signal that was ignored when the run began stays ignored.
+// signal that was ignored when the run began stays ignored. The Windows
+// build draws no progress line and cleans up on its console's events
+// instead (see PrepareForOutput).
 void SetSignalEraseText(std::string_view bytes);
 
 // For tests of the POSIX build: makes every temporary file a named one, as

@@ -31,6 +31,7 @@ fs::file_status StatusOf(const std::string& name) {
 
 class File {
  public:
+  explicit File(std::FILE* file) : file_(file) {}
   File(const std::string& name, const char* mode) : file_(std::fopen(name.c_str(), mode)) {}
   ~File() {
     if (file_ != nullptr) std::fclose(file_);
@@ -61,16 +62,26 @@ void WritePieces(std::FILE* file, const NextPiece& next) {
   }
 }
 
-// Whether a file written under a temporary name may replace what the name
-// holds: nothing, or a regular file that is no link and has one link. The
-// standard library cannot tell who owns it.
-bool MayReplace(const std::string& name, fs::file_status& status) {
-  std::error_code error;
-  status = fs::symlink_status(name, error);
-  if (status.type() == fs::file_type::not_found) return true;
-  if (error || !fs::is_regular_file(status)) return false;
-  const std::uintmax_t links = fs::hard_link_count(name, error);
-  return !error && links == 1;
+// Tries a new random name this many times when the one drawn is taken.
+constexpr int kNameAttempts = 100;
+
+// Creates a new file beside target under a random temporary name and gives
+// it, open for writing, with its name in created. The exclusive open ("x")
+// never takes a name that is there already, whoever put it there: another
+// name is drawn instead. The standard library has no process id, and a
+// random number keeps runs apart without one. Throws if no file can be
+// created.
+std::FILE* CreateTemporaryBeside(const std::string& target, std::string& created) {
+  std::random_device random;
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::uint64_t draw = std::uint64_t{random()} << 32 | random();
+    created = TemporaryName(target, ".edgeseg-" + std::to_string(draw));
+    if (created.empty()) break;
+    if (std::FILE* const file = std::fopen(created.c_str(), "wbx")) return file;
+    std::error_code error;
+    if (!fs::exists(fs::symlink_status(created, error))) break;
+  }
+  throw std::runtime_error("cannot create temporary file");
 }
 
 // Removes the file it tracks when it goes, unless kept. Made before the file
@@ -134,36 +145,51 @@ FileBytes ReadWholeFile(const std::string& name) {
 }
 
 void WriteFileInPieces(const std::string& name, const NextPiece& next) {
-  fs::file_status status;
-  if (MayReplace(name, status)) {
-    // The standard library has no process id: a random number in its place
-    // keeps two runs apart, and the exclusive open ("x") refuses a name
-    // that is taken.
-    const std::string temporaryName = TemporaryName(name, ".edgeseg-" + std::to_string(std::random_device{}()));
-    if (!temporaryName.empty()) {
-      RemoveUnlessKept temporary;
-      File file(temporaryName, "wbx");
-      if (file.get() != nullptr) {
-        temporary.Track(temporaryName);
-        WritePieces(file.get(), next);
-        if (!file.Close()) throw std::runtime_error("cannot close output file");
-        std::error_code error;
-        if (fs::exists(status)) fs::permissions(temporaryName, status.permissions(), error);
-        if (!error) fs::rename(temporaryName, name, error);
-        if (error) throw std::runtime_error("cannot rename output file");
-        temporary.Keep();
-        return;
-      }
-    }
-    // A folder that takes no new file may still hold a writable output.
+  std::error_code error;
+  std::string target = name;
+  fs::file_status status = fs::symlink_status(name, error);
+  if (fs::is_symlink(status)) {
+    // Written through, as the POSIX build does: the file the link leads to
+    // is what gets the new bytes, and the link stays a link. That file is
+    // replaced whole from beside it, where writing through the link in
+    // place would leave it cut by a failure.
+    target = fs::canonical(name, error).string();
+    status = error ? fs::file_status(fs::file_type::none) : fs::symlink_status(target, error);
   }
-  // A device or a pipe could block the open or swallow the bytes: only a
-  // regular file, or a name not yet taken, is written.
-  if (fs::exists(status) && !fs::is_regular_file(status)) throw std::runtime_error("output is not a regular file");
-  File file(name, "wb");
-  if (file.get() == nullptr) throw std::runtime_error("cannot create output file");
+  // Only a regular file, or a name not yet taken, is written: a device or
+  // a pipe could block the open or swallow the bytes.
+  const bool absent = status.type() == fs::file_type::not_found;
+  if (!absent && !fs::is_regular_file(status)) throw std::runtime_error("output is not a regular file");
+  if (!absent) {
+    // Opened for update, which neither creates nor empties: a file this
+    // user may not write is refused as it would be in place, and stays.
+    File probe(target, "r+b");
+    if (probe.get() == nullptr) throw std::runtime_error("cannot write output file");
+  }
+  if (!absent && fs::hard_link_count(target, error) != 1) {
+    // Every link of a shared file must see the new bytes: in place.
+    File file(target, "wb");
+    if (file.get() == nullptr) throw std::runtime_error("cannot create output file");
+    WritePieces(file.get(), next);
+    if (!file.Close()) throw std::runtime_error("cannot close output file");
+    return;
+  }
+  // Never in place: an output that cannot be written whole beside its name
+  // (no new file in the folder, no inode left) fails and leaves the old one.
+  RemoveUnlessKept temporary;
+  std::string temporaryName;
+  File file(CreateTemporaryBeside(target, temporaryName));
+  temporary.Track(temporaryName);
   WritePieces(file.get(), next);
   if (!file.Close()) throw std::runtime_error("cannot close output file");
+  // A replaced file keeps its permission bits, but no set-user-ID or
+  // set-group-ID bit: those belong to the file they were given to, not to
+  // new bytes, as the POSIX build has it.
+  std::error_code failed;
+  if (!absent) fs::permissions(temporaryName, status.permissions() & fs::perms::all, failed);
+  if (!failed) fs::rename(temporaryName, target, failed);
+  if (failed) throw std::runtime_error("cannot rename output file");
+  temporary.Keep();
 }
 
 }  // namespace edgeseg
