@@ -1,9 +1,12 @@
-# Installs the tool as a user would and runs what was installed.
-#   MODE=install: `cmake --install` into a fresh prefix; exactly bin/edgeseg,
-#     the gzipped man page and the copyright and changelog appear, the tool
-#     segments a small image and man finds the page.
-#   MODE=package: `cpack -G DEB`; the package holds exactly the same files
-#     under /usr, and its binary runs.
+# Installs edgeseg as a user would and runs what was installed.
+#   MODE=install: `cmake --install` into a fresh prefix; exactly the command,
+#     the gzipped man page, the library's headers, archive and CMake package,
+#     and each package's copyright and changelog appear; the tool segments a
+#     small image, man finds the page, and a program of someone else's
+#     (tests/consumer) finds the library with find_package, links it and
+#     runs.
+#   MODE=package: `cpack -G DEB`; the packages edgeseg and libedgeseg-dev
+#     hold exactly the same files under /usr, and the command runs.
 # Usage: cmake -DMODE=install|package -DBUILD=<build dir> -DSCRATCH=<dir> -P install_test.cmake
 # SCRATCH is emptied first and removed when the test passes.
 
@@ -35,9 +38,20 @@ if(MODE STREQUAL "install")
   set(prefix ${SCRATCH}/prefix)
   run_ok("cmake --install" ${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
   list_tree(installed ${prefix} false)
-  if(NOT installed STREQUAL "bin/edgeseg;share/doc/edgeseg/changelog.gz;share/doc/edgeseg/copyright;share/man/man1/edgeseg.1.gz")
+  set(library include/edgeseg/edgeseg.h include/edgeseg/gradientstats.h lib/cmake/edgeseg/edgesegConfig.cmake
+              lib/cmake/edgeseg/edgesegConfigVersion.cmake lib/cmake/edgeseg/edgesegTargets-release.cmake
+              lib/cmake/edgeseg/edgesegTargets.cmake lib/libedgeseg.a)
+  set(expected bin/edgeseg ${library} share/doc/edgeseg/changelog.gz share/doc/edgeseg/copyright
+               share/doc/libedgeseg-dev/changelog.gz share/doc/libedgeseg-dev/copyright share/man/man1/edgeseg.1.gz)
+  if(NOT installed STREQUAL "${expected}")
     message(FATAL_ERROR "installed: ${installed}")
   endif()
+
+  get_filename_component(source ${CMAKE_CURRENT_LIST_DIR}/consumer ABSOLUTE)
+  run_ok("consumer configure" ${CMAKE_COMMAND} -S ${source} -B ${SCRATCH}/consumer -DCMAKE_PREFIX_PATH=${prefix}
+         -DCMAKE_BUILD_TYPE=Release)
+  run_ok("consumer build" ${CMAKE_COMMAND} --build ${SCRATCH}/consumer)
+  check_run("consumer" 0 "1 255 0 0" ${SCRATCH}/consumer/consumer)
 
   # A bright 4 x 4 square on a dark 8 x 8 ground: one region after erosion.
   set(image "")
@@ -67,30 +81,41 @@ if(MODE STREQUAL "install")
 elseif(MODE STREQUAL "package")
   run_ok("cpack" ${CMAKE_COMMAND} -E chdir ${BUILD}
          cpack -G DEB --config ${BUILD}/CPackConfig.cmake -B ${SCRATCH})
+  set(expected_edgeseg ./usr/ ./usr/bin/ ./usr/bin/edgeseg ./usr/share/ ./usr/share/doc/
+                       ./usr/share/doc/edgeseg/ ./usr/share/doc/edgeseg/changelog.gz
+                       ./usr/share/doc/edgeseg/copyright ./usr/share/man/
+                       ./usr/share/man/man1/ ./usr/share/man/man1/edgeseg.1.gz)
+  set(expected_libedgeseg-dev ./usr/ ./usr/include/ ./usr/include/edgeseg/ ./usr/include/edgeseg/edgeseg.h
+                              ./usr/include/edgeseg/gradientstats.h ./usr/lib/ ./usr/lib/cmake/
+                              ./usr/lib/cmake/edgeseg/ ./usr/lib/cmake/edgeseg/edgesegConfig.cmake
+                              ./usr/lib/cmake/edgeseg/edgesegConfigVersion.cmake
+                              ./usr/lib/cmake/edgeseg/edgesegTargets-release.cmake
+                              ./usr/lib/cmake/edgeseg/edgesegTargets.cmake ./usr/lib/libedgeseg.a ./usr/share/
+                              ./usr/share/doc/ ./usr/share/doc/libedgeseg-dev/
+                              ./usr/share/doc/libedgeseg-dev/changelog.gz ./usr/share/doc/libedgeseg-dev/copyright)
   file(GLOB debs ${SCRATCH}/*.deb)
   list(LENGTH debs count)
-  if(NOT count EQUAL 1)
+  if(NOT count EQUAL 2)
     message(FATAL_ERROR "cpack made ${count} packages: ${debs}")
   endif()
+  foreach(package edgeseg libedgeseg-dev)
+    file(GLOB deb ${SCRATCH}/${package}_*.deb)
+    execute_process(COMMAND dpkg-deb -c ${deb} RESULT_VARIABLE status OUTPUT_VARIABLE listing)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "dpkg-deb -c ${deb} failed: ${status}")
+    endif()
+    # Each line ends with the path; none of the expected paths holds a space.
+    string(REGEX MATCHALL "[^ \n]+\n" paths "${listing}")
+    string(REPLACE "\n" "" paths "${paths}")
+    list(SORT paths)
+    if(NOT paths STREQUAL "${expected_${package}}")
+      message(FATAL_ERROR "${package} holds:\n${listing}")
+    endif()
+    check_run("dpkg-deb -f" 0 "${package}\n" dpkg-deb -f ${deb} Package)
+  endforeach()
 
-  execute_process(COMMAND dpkg-deb -c ${debs} RESULT_VARIABLE status OUTPUT_VARIABLE listing)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "dpkg-deb -c failed: ${status}")
-  endif()
-  # Each line ends with the path; none of the expected paths holds a space.
-  string(REGEX MATCHALL "[^ \n]+\n" paths "${listing}")
-  string(REPLACE "\n" "" paths "${paths}")
-  list(SORT paths)
-  set(expected ./usr/ ./usr/bin/ ./usr/bin/edgeseg ./usr/share/ ./usr/share/doc/
-               ./usr/share/doc/edgeseg/ ./usr/share/doc/edgeseg/changelog.gz
-               ./usr/share/doc/edgeseg/copyright ./usr/share/man/
-               ./usr/share/man/man1/ ./usr/share/man/man1/edgeseg.1.gz)
-  if(NOT paths STREQUAL "${expected}")
-    message(FATAL_ERROR "the package holds:\n${listing}")
-  endif()
-  check_run("dpkg-deb -f" 0 "edgeseg\n" dpkg-deb -f ${debs} Package)
-
-  run_ok("dpkg-deb -x" dpkg-deb -x ${debs} ${SCRATCH}/root)
+  file(GLOB deb ${SCRATCH}/edgeseg_*.deb)
+  run_ok("dpkg-deb -x" dpkg-deb -x ${deb} ${SCRATCH}/root)
   check_run("packaged edgeseg" 255 "To few parameters" ${SCRATCH}/root/usr/bin/edgeseg)
 
 else()

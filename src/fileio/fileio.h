@@ -135,8 +135,9 @@ std::string TemporaryName(const std::string& name, const std::string& suffix);
 // instead (see PrepareForOutput).
 void SetSignalEraseText(std::string_view bytes);
 
-// For tests of the POSIX build: makes every temporary file a named one, as
-// on a file system without unnamed files.
+// For tests: makes every temporary file of the POSIX build a named one, as
+// on a file system without unnamed files. The other builds name every
+// temporary file already.
 void UseNamedTemporaryFilesOnly(bool namedOnly);
 
 }  // namespace edgeseg

@@ -108,6 +108,9 @@ class RemoveUnlessKept {
 // handler.
 void SetSignalEraseText(std::string_view) {}
 
+// Every temporary file of this build has a name of its own already.
+void UseNamedTemporaryFilesOnly(bool) {}
+
 // The standard library knows no signals of failing writes to ignore, and
 // its streams are as the platform made them.
 void PrepareForOutput() {}

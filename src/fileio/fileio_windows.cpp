@@ -246,6 +246,9 @@ class TemporaryFile {
 
 }  // namespace
 
+// Every temporary file of this build has a name of its own already.
+void UseNamedTemporaryFilesOnly(bool) {}
+
 // Windows has no signals of failing writes: a failed write just reports its
 // failure. What it does have is a text mode on the C library's streams,
 // which would turn every line feed of the messages and of the domain report
