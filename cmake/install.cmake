@@ -31,6 +31,9 @@ foreach(doc edgeseg.1 changelog)
   list(APPEND gzipped ${copy}.gz)
 endforeach()
 add_custom_target(gzipped_docs ALL DEPENDS ${gzipped})
+# Built with the tool, so that whatever built the tool (the demo too) leaves
+# everything that `cmake --install` copies.
+add_dependencies(edgeseg gzipped_docs)
 install(FILES ${PROJECT_BINARY_DIR}/gzipped/edgeseg.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/copyright ${PROJECT_BINARY_DIR}/gzipped/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR})

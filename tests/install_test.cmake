@@ -2,9 +2,11 @@
 #   MODE=install: `cmake --install` into a fresh prefix; exactly bin/edgeseg,
 #     the gzipped man page and the copyright and changelog appear, the tool
 #     segments a small image and man finds the page.
+#   MODE=afterDemo: the same, in a build tree where only what the demo builds
+#     was built since the gzipped pages were removed.
 #   MODE=package: `cpack -G DEB`; the package holds exactly the same files
 #     under /usr, and its binary runs.
-# Usage: cmake -DMODE=install|package -DBUILD=<build dir> -DSCRATCH=<dir> -P install_test.cmake
+# Usage: cmake -DMODE=install|afterDemo|package -DBUILD=<build dir> -DSCRATCH=<dir> -P install_test.cmake
 # SCRATCH is emptied first and removed when the test passes.
 
 function(check_run what expected_status expected_out)
@@ -30,6 +32,12 @@ endfunction()
 
 file(REMOVE_RECURSE ${SCRATCH})
 file(MAKE_DIRECTORY ${SCRATCH})
+
+if(MODE STREQUAL "afterDemo")
+  file(REMOVE_RECURSE ${BUILD}/gzipped)
+  run_ok("cmake --build --target demo" ${CMAKE_COMMAND} --build ${BUILD} --target demo)
+  set(MODE install)
+endif()
 
 if(MODE STREQUAL "install")
   set(prefix ${SCRATCH}/prefix)
