@@ -1,23 +1,20 @@
-"""Runs the batch recipes of README.md and of the man page as a user would
-copy them.
+"""Runs the batch recipes of README.md and the man page as a user would copy them.
 
-Usage: batch_test.py RECIPE README MANPAGE TOOL
-RECIPE is xargs, parallel or several-machines (README.md's) or man-xargs or
-man-find (the man page's EXAMPLES); TOOL is the built edgeseg. Each runs on
-a folder of images whose names hold a space, a quote, a $, a non-ASCII
-letter and a leading dash, two of one name in different folders, and a
-malformed one: every good image's four files must be the bytes of a direct
-run, at the recipe's path; the malformed one must be named after its
-message, and the exit status must count it. several-machines runs against
-two SSH servers on 127.0.0.1 that the test starts, each letting in an
-account made for the test, with its own home and the tool on its PATH;
-only the recipe's -S is rewritten, and both homes must end as they began.
-Skipped (exit 77) where a program is missing or no SSH server can run (that
-needs root and Debian's openssh-server), unless EDGESEG_REQUIRE_READERS is
-set, as CI sets it.
+Usage: batch_test.py xargs|parallel|several-machines|man-xargs|man-find README MANPAGE TOOL
+Each runs on images named with a space, a quote, a $, a non-ASCII letter
+and a leading dash, two of one name in different folders, and a malformed
+one: each good image's four files, at the recipe's path, must be the bytes
+of a direct run, the malformed one named after its message and counted in
+the exit status. several-machines runs against two SSH servers on
+127.0.0.1, each letting in an account of its own made here, with only the
+recipe's -S rewritten; both homes must end as they began. TOOL is the built
+edgeseg. Skipped (exit 77) where a program is missing or no SSH server can
+run here (it needs root), unless EDGESEG_REQUIRE_READERS is set, as CI sets it.
 """
+import contextlib
 import filecmp
 import os
+import pwd
 import re
 import shlex
 import shutil
@@ -88,21 +85,25 @@ def make_images(work):
         f.write(BAD_TEXT)
 
 
-def run_recipe(script, work, tool, env_extra=None):
+def run_recipe(script, work, tool, ssh=""):
     # edgeseg by that name on PATH, and a home of its own: a user's
     # ~/.parallel/config or $PARALLEL would change what is tested.
     bin_dir = os.path.join(work, "bin")
     os.makedirs(bin_dir, exist_ok=True)
-    with open(os.path.join(bin_dir, "edgeseg"), "w", encoding="utf-8") as f:
-        f.write("#!/bin/sh\nexec " + " ".join(map(shlex.quote, tool_command(os.path.abspath(tool)))) + ' "$@"\n')
-    os.chmod(os.path.join(bin_dir, "edgeseg"), 0o755)
+    edgeseg = os.path.join(bin_dir, "edgeseg")
+    if not os.path.exists(edgeseg):
+        with open(edgeseg, "w", encoding="utf-8") as f:
+            f.write("#!/bin/sh\nexec " + " ".join(map(shlex.quote, tool_command(os.path.abspath(tool)))) + ' "$@"\n')
+        os.chmod(edgeseg, 0o755)
     env = {"PATH": bin_dir + os.pathsep + os.environ.get("PATH", "/usr/bin:/bin"), "HOME": work,
-           "SHELL": "/bin/sh", "LC_ALL": "C", "TMPDIR": work, **(env_extra or {})}
+           "SHELL": "/bin/sh", "LC_ALL": "C", "TMPDIR": work}
+    if ssh:
+        env["PARALLEL_SSH"] = ssh
     try:
         return subprocess.run(["/bin/sh", "-c", script], cwd=work, env=env, capture_output=True, text=True,
-                              stdin=subprocess.DEVNULL, timeout=200)
+                              stdin=subprocess.DEVNULL, timeout=120)
     except subprocess.TimeoutExpired:
-        sys.exit("the recipe ran for more than 200 s")
+        sys.exit("the recipe ran for more than 120 s")
 
 
 def check_results(which, run, work, tool, stale=()):
@@ -140,122 +141,81 @@ def tree(top):
                   for folder, folders, files in os.walk(top) for entry in folders + files)
 
 
-class Machines:
-    """Two SSH servers on the loopback, node1 and node2 to the ssh_config
-    file, each letting in one account of its own by a throwaway key. The
-    accounts, their processes and the servers go on close()."""
-
-    def __init__(self, work, tool):
-        self.work, self.users, self.servers = work, [], []
-        self.homes = tempfile.mkdtemp(prefix="edgeseg-homes-")
-        os.chmod(self.homes, 0o755)  # each account reaches its own home
-        keys = os.path.join(work, "keys")
-        os.makedirs(keys)
-        for key in "client", "host1", "host2":
-            subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-C", key, "-f",
-                            os.path.join(keys, key)], check=True, stdin=subprocess.DEVNULL)
-        # sshd's privilege separation needs this empty folder.
-        os.makedirs("/run/sshd", mode=0o755, exist_ok=True)
-        self.ssh_config = os.path.join(work, "ssh_config")
-        config, known = [], []
-        for n in 1, 2:
-            user, home = f"edgeseg{os.getpid()}n{n}", os.path.join(self.homes, f"home{n}")
-            subprocess.run(["useradd", "-m", "-d", home, "-s", "/bin/sh", "-p", "*", user], check=True,
-                           capture_output=True)
-            self.users.append(user)
-            os.makedirs(os.path.join(home, "bin"))
-            shutil.copy(tool, os.path.join(home, "bin", "edgeseg"))
-            os.makedirs(os.path.join(home, ".ssh"))
-            shutil.copy(os.path.join(keys, "client.pub"), os.path.join(home, ".ssh", "authorized_keys"))
-            subprocess.run(["chown", "-R", f"{user}:", home], check=True)
-            port = free_port()
-            server_config = os.path.join(work, f"sshd{n}_config")
-            with open(server_config, "w", encoding="utf-8") as f:
-                f.write(f"ListenAddress 127.0.0.1\nPort {port}\nHostKey {keys}/host{n}\n"
-                        f"PidFile {work}/sshd{n}.pid\nAllowUsers {user}\nUsePAM no\nStrictModes no\n"
-                        "AuthenticationMethods publickey\nAuthorizedKeysFile .ssh/authorized_keys\n"
-                        f"SetEnv PATH={home}/bin:/usr/bin:/bin\nMaxStartups 100\nMaxSessions 100\n")
-            log = open(os.path.join(work, f"sshd{n}.log"), "w", encoding="utf-8")
-            self.servers.append((subprocess.Popen(["/usr/sbin/sshd", "-D", "-e", "-f", server_config],
-                                                  stdin=subprocess.DEVNULL, stdout=log, stderr=log), port, log))
-            config.append(f"Host node{n}\n  HostName 127.0.0.1\n  Port {port}\n  HostKeyAlias node{n}\n")
-            with open(os.path.join(keys, f"host{n}.pub"), encoding="utf-8") as f:
-                known.append(f"node{n} {f.read()}")
-        config.append(f"Host *\n  IdentityFile {keys}/client\n  IdentitiesOnly yes\n  BatchMode yes\n"
-                      f"  UserKnownHostsFile {keys}/known_hosts\n  GlobalKnownHostsFile /dev/null\n"
-                      "  StrictHostKeyChecking yes\n  LogLevel ERROR\n")
-        with open(self.ssh_config, "w", encoding="utf-8") as f:
-            f.write("".join(config))
-        with open(os.path.join(keys, "known_hosts"), "w", encoding="utf-8") as f:
-            f.write("".join(known))
-
-    def wait_listening(self):
-        """'' once both servers take connections, else what went wrong."""
-        for process, port, log in self.servers:
-            for _ in range(100):
-                if process.poll() is not None:
-                    log.flush()
-                    with open(log.name, encoding="utf-8") as f:
-                        return f"sshd ended with status {process.returncode}: {f.read()}"
-                try:
-                    socket.create_connection(("127.0.0.1", port), timeout=1).close()
-                    break
-                except OSError:
-                    time.sleep(0.1)
-            else:
-                return f"sshd takes no connection on port {port}"
-        return ""
-
-    def close(self):
-        for process, _, log in self.servers:
-            process.terminate()
-            process.wait()
-            log.close()
-        # Sessions outlive their server's listener: end what each account
-        # still runs, then the account.
-        for user in self.users:
-            uid = int(subprocess.run(["id", "-u", user], capture_output=True, text=True).stdout)
-            for pid in filter(str.isdigit, os.listdir("/proc")):
-                try:
-                    if os.stat(f"/proc/{pid}").st_uid == uid:
-                        os.kill(int(pid), signal.SIGKILL)
-                except OSError:
-                    pass
-            subprocess.run(["userdel", "-f", user], capture_output=True)
-        shutil.rmtree(self.homes, ignore_errors=True)
-
-
 def several_machines(script, work, tool):
     need(shutil.which("rsync"), "rsync", "rsync")
-    need(os.geteuid() == 0 and os.access("/usr/sbin/sshd", os.X_OK) and shutil.which("useradd"),
-         "an SSH server with accounts of its own (root and /usr/sbin/sshd)", "openssh-server")
-    logins = re.findall(r"(?:-S|--sshlogin) \S+", script)
-    if len(logins) != 1:
-        sys.exit(f"the recipe names {len(logins)} --sshlogin options, not one")
-    machines = Machines(work, tool)
+    need(os.geteuid() == 0 and os.access("/usr/sbin/sshd", os.X_OK),
+         "sshd run as root (for the test's own servers and accounts)", "openssh-server")
+    # Two SSH servers on 127.0.0.1, node1 and node2 to an ssh_config given
+    # to parallel (and through it to rsync) as its ssh command; each lets
+    # one account of its own in, by a throwaway key.
+    homes, users, servers, config = tempfile.mkdtemp(), [], [], []
+    os.chmod(homes, 0o755)  # each account reaches its own home below
     try:
-        trouble = machines.wait_listening()
-        need(not trouble, f"an SSH server that runs here ({trouble})", "openssh-server")
-        before = [tree(os.path.join(machines.homes, home)) for home in sorted(os.listdir(machines.homes))]
-        # The servers are node1 and node2 only to this ssh_config, given to
-        # parallel (and through it to rsync) as its ssh command.
-        logins = ",".join(f"2/{user}@node{n}" for n, user in enumerate(machines.users, 1))
-        script = script.replace(logins_in := re.search(r"(?:-S|--sshlogin) \S+", script).group(0),
-                                f"{logins_in.split()[0]} {logins}")
-        # The malformed image's files from an earlier batch: they must not
+        for key in "client", "host1", "host2":
+            subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", f"{work}/{key}"], check=True)
+        os.makedirs("/run/sshd", exist_ok=True)  # sshd's privilege separation needs it
+        for n in 1, 2:
+            user, home, port = f"edgeseg{os.getpid()}n{n}", f"{homes}/{n}", free_port()
+            subprocess.run(["useradd", "-m", "-d", home, "-s", "/bin/sh", "-p", "*", user], check=True)
+            users.append(user)
+            os.makedirs(f"{home}/bin")
+            os.makedirs(f"{home}/.ssh")
+            shutil.copy(tool, f"{home}/bin/edgeseg")
+            shutil.copy(f"{work}/client.pub", f"{home}/.ssh/authorized_keys")
+            subprocess.run(["chown", "-R", user, home], check=True)
+            with open(f"{work}/sshd{n}", "w", encoding="utf-8") as f:
+                f.write(f"ListenAddress 127.0.0.1\nPort {port}\nHostKey {work}/host{n}\nPidFile none\n"
+                        f"AllowUsers {user}\nUsePAM no\nStrictModes no\nLogLevel ERROR\n"
+                        f"SetEnv PATH={home}/bin:/usr/bin:/bin\n")
+            servers.append((subprocess.Popen(["/usr/sbin/sshd", "-D", "-e", "-f", f"{work}/sshd{n}"],
+                                             stderr=subprocess.PIPE, text=True), port))
+            config.append(f"Host node{n}\n HostName 127.0.0.1\n Port {port}\n HostKeyAlias node{n}\n")
+            with open(f"{work}/host{n}.pub", encoding="utf-8") as f, open(f"{work}/known", "a") as known:
+                known.write(f"node{n} {f.read()}")
+        with open(f"{work}/ssh_config", "w", encoding="utf-8") as f:
+            f.write("".join(config) + f"Host *\n IdentityFile {work}/client\n IdentitiesOnly yes\n BatchMode yes\n"
+                    f" UserKnownHostsFile {work}/known\n GlobalKnownHostsFile /dev/null\n LogLevel ERROR\n")
+        for server, port in servers:
+            for _ in range(50):
+                with socket.socket() as s:
+                    if server.poll() is not None or s.connect_ex(("127.0.0.1", port)) == 0:
+                        break
+                time.sleep(0.1)
+            if server.poll() is not None:
+                need(False, f"an SSH server that runs here ({server.stderr.read().strip()})", "openssh-server")
+
+        # The malformed image's files from an earlier batch, which must not
         # count as come back.
         stale = [f"out/{BAD}{suffix}" for suffix in SUFFIXES]
-        os.makedirs(os.path.join(work, "out"))
+        os.makedirs(f"{work}/out")
         for name in stale:
-            open(os.path.join(work, name), "w", encoding="ascii").close()
-            os.utime(os.path.join(work, name), (time.time() - 3600,) * 2)
-        run = run_recipe(script, work, tool, {"PARALLEL_SSH": f"ssh -F {machines.ssh_config}"})
-        after = [tree(os.path.join(machines.homes, home)) for home in sorted(os.listdir(machines.homes))]
-        if after != before:
-            sys.exit(f"the remote homes held {before}, and after the batch {after}\n{run.stderr}")
+            open(f"{work}/{name}", "w", encoding="ascii").close()
+            os.utime(f"{work}/{name}", (time.time() - 3600,) * 2)
+        logins = re.findall(r"(?:-S|--sshlogin) \S+", script)
+        if len(logins) != 1:
+            sys.exit(f"the recipe names {len(logins)} --sshlogin options, not one")
+        script = script.replace(logins[0], logins[0].split()[0] + " " + ",".join(
+            f"2/{user}@node{n}" for n, user in enumerate(users, 1)))
+        before = [tree(f"{homes}/{n}") for n in (1, 2)]
+        run = run_recipe(script, work, tool, f"ssh -F {work}/ssh_config")
+        if [tree(f"{homes}/{n}") for n in (1, 2)] != before:
+            sys.exit(f"the remote homes held {before}, and after the batch "
+                     f"{[tree(f'{homes}/{n}') for n in (1, 2)]}\n{run.stderr}")
         check_results("several-machines", run, work, tool, stale)
     finally:
-        machines.close()
+        for server, _ in servers:
+            server.terminate()
+            server.wait()
+        # Sessions outlive their server's listener: end what each account
+        # still runs, then the account.
+        for user in users:
+            uid = pwd.getpwnam(user).pw_uid
+            for pid in filter(str.isdigit, os.listdir("/proc")):
+                with contextlib.suppress(OSError):
+                    if os.stat(f"/proc/{pid}").st_uid == uid:
+                        os.kill(int(pid), signal.SIGKILL)
+            subprocess.run(["userdel", "-f", user], capture_output=True)
+        shutil.rmtree(homes)
 
 
 def main():
