@@ -28,6 +28,9 @@ foreach(doc edgeseg.1 changelog)
   list(APPEND gzipped ${copy}.gz)
 endforeach()
 add_custom_target(gzipped_docs ALL DEPENDS ${gzipped})
+# Built with the tool, so that whatever built the tool (the demo too) leaves
+# everything that `cmake --install` copies.
+add_dependencies(edgeseg gzipped_docs)
 install(FILES ${PROJECT_BINARY_DIR}/gzipped/edgeseg.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT edgeseg)
 # Each package carries the copyright and the changelog in a folder of its
 # own name.

@@ -5,9 +5,11 @@
 #     small image, man finds the page, and a program of someone else's
 #     (tests/consumer) finds the library with find_package, links it and
 #     runs.
+#   MODE=afterDemo: the same, in a build tree where only what the demo builds
+#     was built since the gzipped pages were removed.
 #   MODE=package: `cpack -G DEB`; the packages edgeseg and libedgeseg-dev
 #     hold exactly the same files under /usr, and the command runs.
-# Usage: cmake -DMODE=install|package -DBUILD=<build dir> -DSCRATCH=<dir> -P install_test.cmake
+# Usage: cmake -DMODE=install|afterDemo|package -DBUILD=<build dir> -DSCRATCH=<dir> -P install_test.cmake
 # SCRATCH is emptied first and removed when the test passes.
 
 function(check_run what expected_status expected_out)
@@ -33,6 +35,12 @@ endfunction()
 
 file(REMOVE_RECURSE ${SCRATCH})
 file(MAKE_DIRECTORY ${SCRATCH})
+
+if(MODE STREQUAL "afterDemo")
+  file(REMOVE_RECURSE ${BUILD}/gzipped)
+  run_ok("cmake --build --target demo" ${CMAKE_COMMAND} --build ${BUILD} --target demo)
+  set(MODE install)
+endif()
 
 if(MODE STREQUAL "install")
   set(prefix ${SCRATCH}/prefix)
