@@ -74,12 +74,12 @@ Result ExpectTheCommandsFiles(const test::ScratchDir& dir, const Image& image, s
   std::vector<std::uint16_t> labels(W * image.H);
   const Result result = Segment(rows.data(), image.W, image.H, stride, labels.data());
   WriteTextImage(dir / "labels", labels.data(), image.W, image.H);
-  EXPECT_TRUE(test::ReadFile(dir / "labels") == test::ReadFile(folder / base)) << base << ": labels differ";
+  EXPECT_TRUE(test::ReadFile(dir / "labels") == test::ReadFile((folder / base).string())) << base << ": labels differ";
   EXPECT_EQ(result.regions, *std::max_element(labels.begin(), labels.end())) << base;
   const std::pair<Picture, const char*> pictures[] = {
       {Picture::Input, "_In.bmp"}, {Picture::Regions, "_Reg.bmp"}, {Picture::Gradient, "_Grad.bmp"}};
   for (const auto& [which, suffix] : pictures) {
-    const std::vector<std::uint8_t> expected = RgbOfBmp(folder / (base + suffix));
+    const std::vector<std::uint8_t> expected = RgbOfBmp((folder / (base + suffix)).string());
     std::vector<std::uint8_t> rgb(expected.size());
     DrawPicture(which, rows.data(), image.W, image.H, stride, labels.data(), result, rgb.data());
     EXPECT_TRUE(rgb == expected) << base << suffix << " differs";
