@@ -36,6 +36,12 @@ endfunction()
 file(REMOVE_RECURSE ${SCRATCH})
 file(MAKE_DIRECTORY ${SCRATCH})
 
+# The library's CMake package holds one file for the build's configuration,
+# and a program that links the library is built with the build's compiler
+# and flags (a sanitizer build's archive needs the sanitizer at link time).
+load_cache(${BUILD} READ_WITH_PREFIX build_ CMAKE_BUILD_TYPE CMAKE_CXX_COMPILER CMAKE_CXX_FLAGS)
+string(TOLOWER "${build_CMAKE_BUILD_TYPE}" config)
+
 if(MODE STREQUAL "afterDemo")
   file(REMOVE_RECURSE ${BUILD}/gzipped)
   run_ok("cmake --build --target demo" ${CMAKE_COMMAND} --build ${BUILD} --target demo)
@@ -47,7 +53,7 @@ if(MODE STREQUAL "install")
   run_ok("cmake --install" ${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
   list_tree(installed ${prefix} false)
   set(library include/edgeseg/edgeseg.h include/edgeseg/gradientstats.h lib/cmake/edgeseg/edgesegConfig.cmake
-              lib/cmake/edgeseg/edgesegConfigVersion.cmake lib/cmake/edgeseg/edgesegTargets-release.cmake
+              lib/cmake/edgeseg/edgesegConfigVersion.cmake lib/cmake/edgeseg/edgesegTargets-${config}.cmake
               lib/cmake/edgeseg/edgesegTargets.cmake lib/libedgeseg.a)
   set(expected bin/edgeseg ${library} share/doc/edgeseg/changelog.gz share/doc/edgeseg/copyright
                share/doc/libedgeseg-dev/changelog.gz share/doc/libedgeseg-dev/copyright share/man/man1/edgeseg.1.gz)
@@ -57,7 +63,8 @@ if(MODE STREQUAL "install")
 
   get_filename_component(source ${CMAKE_CURRENT_LIST_DIR}/consumer ABSOLUTE)
   run_ok("consumer configure" ${CMAKE_COMMAND} -S ${source} -B ${SCRATCH}/consumer -DCMAKE_PREFIX_PATH=${prefix}
-         -DCMAKE_BUILD_TYPE=Release)
+         -DCMAKE_BUILD_TYPE=${build_CMAKE_BUILD_TYPE} -DCMAKE_CXX_COMPILER=${build_CMAKE_CXX_COMPILER}
+         "-DCMAKE_CXX_FLAGS=${build_CMAKE_CXX_FLAGS}")
   run_ok("consumer build" ${CMAKE_COMMAND} --build ${SCRATCH}/consumer)
   check_run("consumer" 0 "1 255 0 0" ${SCRATCH}/consumer/consumer)
 
@@ -97,7 +104,7 @@ elseif(MODE STREQUAL "package")
                               ./usr/include/edgeseg/gradientstats.h ./usr/lib/ ./usr/lib/cmake/
                               ./usr/lib/cmake/edgeseg/ ./usr/lib/cmake/edgeseg/edgesegConfig.cmake
                               ./usr/lib/cmake/edgeseg/edgesegConfigVersion.cmake
-                              ./usr/lib/cmake/edgeseg/edgesegTargets-release.cmake
+                              ./usr/lib/cmake/edgeseg/edgesegTargets-${config}.cmake
                               ./usr/lib/cmake/edgeseg/edgesegTargets.cmake ./usr/lib/libedgeseg.a ./usr/share/
                               ./usr/share/doc/ ./usr/share/doc/libedgeseg-dev/
                               ./usr/share/doc/libedgeseg-dev/changelog.gz ./usr/share/doc/libedgeseg-dev/copyright)
