@@ -262,7 +262,7 @@ TEST(Edgeseg, ASignalWhileWritingLeavesWholeFilesOnly) {
                                    {2 + 2 * picture + writesOf(799, 699), SIGHUP, "res_Grad.bmp"},
                                    {2, SIGQUIT, "res"},
                                    {3, SIGUSR1, "res_In.bmp"},
-                                   {4, SIGRTMIN + 2, "res_In.bmp"}};
+                                   {4, SIGALRM, "res_In.bmp"}};
   for (const auto& [write, signal, during] : cases) {
     const fs::path out = dir / ("write " + std::to_string(write) + " signal " + std::to_string(signal));
     fs::copy(previous, out);
