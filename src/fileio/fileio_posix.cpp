@@ -270,10 +270,11 @@ bool ReadAccess(const std::string& path, const struct stat& info, Access& access
   return true;
 }
 
-// Gives the new file the replaced one's group and attributes, which open
-// nothing while its permission bits are still its own. False if that is
-// not permitted.
-bool GiveGroupAndAttributes(int fd, const Access& access) {
+// Gives the new file what the replaced one had: its group, its attributes,
+// its ACL or none where it had none (an ACL that the folder's default gave
+// the new file is removed), and its permission bits. False if any of that
+// is not permitted.
+bool GiveAccess(int fd, const Access& access) {
   struct stat info {};
   if (::fstat(fd, &info) != 0) return false;
   if (info.st_gid != access.group && ::fchown(fd, static_cast<uid_t>(-1), access.group) != 0) return false;
@@ -287,13 +288,6 @@ bool GiveGroupAndAttributes(int fd, const Access& access) {
     if (ReadAttribute(get, own) && own == value) continue;
     if (::fsetxattr(fd, name, value.data(), value.size(), 0) != 0) return false;
   }
-  return true;
-}
-
-// Gives the new file the replaced one's ACL, or none where it had none (an
-// ACL that the folder's default gave it is removed), and its permission
-// bits. False if that is not permitted.
-bool GivePermissions(int fd, const Access& access) {
   if (!access.acl.empty()) {
     if (::fsetxattr(fd, kAccessAcl, access.acl.data(), access.acl.size(), 0) != 0) return false;
   } else if (::fremovexattr(fd, kAccessAcl) != 0 && errno != ENODATA && errno != ENOTSUP) {
@@ -597,17 +591,19 @@ void WriteFileInPieces(const std::string& path, const NextPiece& next) {
     if (errno == ENOSPC || errno == EDQUOT) throw std::runtime_error("no room for the output");
     return WriteInPlace(folder, follow, next);
   }
-  // A named file keeps mode 0600 until it is complete; an unnamed one can
-  // be given its final access at once.
-  if (exists && (!GiveGroupAndAttributes(temporary.fd(), access) ||
-                 (!temporary.named() && !GivePermissions(temporary.fd(), access)))) {
-    temporary.RemoveName();
-    return WriteInPlace(folder, follow, next);
-  }
+  // An unnamed file can be given its final access at once; one that cannot
+  // be given it is written in place instead, before anything is written. A
+  // named file keeps mode 0600 until it is complete (an attribute may grant
+  // access too); one that cannot be given its access then is copied over
+  // the old file in place, which keeps what that file has.
+  if (exists && !temporary.named() && !GiveAccess(temporary.fd(), access)) return WriteInPlace(folder, follow, next);
   WritePieces(temporary.fd(), next);
-  if (temporary.named()) {
-    const bool given = exists ? GivePermissions(temporary.fd(), access) : GiveNewFilePermissions(temporary.fd(), folder);
-    if (!given) throw std::runtime_error("cannot set output permissions");
+  if (temporary.named() && !exists && !GiveNewFilePermissions(temporary.fd(), folder)) {
+    throw std::runtime_error("cannot set output permissions");
+  }
+  if (temporary.named() && exists && !GiveAccess(temporary.fd(), access)) {
+    temporary.RemoveName();
+    return RewriteInPlace(folder, follow, temporary.fd());
   }
 
   if (folder.appendOnly) {
