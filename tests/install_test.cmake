@@ -38,6 +38,16 @@ endfunction()
 file(REMOVE_RECURSE ${SCRATCH})
 file(MAKE_DIRECTORY ${SCRATCH})
 
+# The CMake package's file for one configuration is named after the build's
+# type: -release in the test preset, -debug in the dev preset.
+file(STRINGS ${BUILD}/CMakeCache.txt build_type REGEX "^CMAKE_BUILD_TYPE:")
+string(REGEX REPLACE "^[^=]*=" "" build_type "${build_type}")
+string(TOLOWER "${build_type}" build_type)
+function(name_config_files list_var)
+  list(TRANSFORM ${list_var} REPLACE "edgesegTargets-release\\.cmake$" "edgesegTargets-${build_type}.cmake")
+  set(${list_var} "${${list_var}}" PARENT_SCOPE)
+endfunction()
+
 if(MODE STREQUAL "install")
   set(prefix ${SCRATCH}/prefix)
   run_ok("cmake --install" ${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
@@ -47,6 +57,8 @@ if(MODE STREQUAL "install")
               lib/cmake/edgeseg/edgesegTargets.cmake lib/libedgeseg.a)
   set(expected bin/edgeseg ${library} share/doc/edgeseg/changelog.gz share/doc/edgeseg/copyright
                share/doc/libedgeseg-dev/changelog.gz share/doc/libedgeseg-dev/copyright share/man/man1/edgeseg.1.gz)
+  name_config_files(expected)
+  list(SORT expected)
   # The Python module, where the build makes it (EDGESEG_PYTHON_MODULE names
   # its extension's file).
   set(module $ENV{EDGESEG_PYTHON_MODULE})
@@ -127,6 +139,8 @@ elseif(MODE STREQUAL "package")
   if(NOT count EQUAL expected_count)
     message(FATAL_ERROR "cpack made ${count} packages: ${debs}")
   endif()
+  name_config_files(expected_libedgeseg-dev)
+  list(SORT expected_libedgeseg-dev)
   foreach(package IN LISTS packages)
     file(GLOB deb ${SCRATCH}/${package}_*.deb)
     execute_process(COMMAND dpkg-deb -c ${deb} RESULT_VARIABLE status OUTPUT_VARIABLE listing)

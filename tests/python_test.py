@@ -230,6 +230,7 @@ def test_dask_workers_run_edgeseg_run_on_many_files(tmp_path):
 def test_pip_installs_into_a_fresh_virtual_environment(tmp_path):
     need("ensurepip", "python3-venv")
     need("wheel", "python3-wheel")
+    need("setuptools", "python3-setuptools")
     tree = tmp_path / "source"
     shutil.copytree(SOURCE, tree, ignore=shutil.ignore_patterns("build", ".git", "*.egg-info"))
     subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", tmp_path / "venv"], check=True)
