@@ -136,8 +136,10 @@ def main():
         print(f"photo{side:<5} {ours:10.3f} {theirs:10.3f} {ours / theirs:6.2f} {steps:11.2f} {steps / ours:8.1f}x")
 
     _, saved = photograph(args.build, 4096)
-    env = dict(os.environ)
-    fresh = subprocess.run([sys.executable, "-c", PEAK, saved], capture_output=True, text=True, check=True, env=env)
+    # A process started by exec keeps its parent's peak, this benchmark's,
+    # which the pipeline has raised; one forked by a small shell starts anew.
+    fresh = subprocess.run(["/bin/sh", "-c", '"$@"; exit $?', "sh", sys.executable, "-c", PEAK, saved],
+                           capture_output=True, text=True, check=True)
     before, after, labels = (int(v) for v in fresh.stdout.split())
     pixels = 4096 * 4096
     limit = labels + 2.5 * pixels + 16 * MIB
@@ -152,9 +154,12 @@ def main():
         serial.append(seconds(lambda: [edgeseg.segment(i) for i in images]))
         threads = [threading.Thread(target=edgeseg.segment, args=(i,)) for i in images]
         threaded.append(seconds(lambda: ([t.start() for t in threads], [t.join() for t in threads])))
+    # The best rounds too: on cores shared with other work, the medians show
+    # that work as much as the threads.
+    best = min(threaded) / min(serial)
     serial, threaded = statistics.median(serial), statistics.median(threaded)
     print(f"two photo2048 on {os.cpu_count()} cores: serial {serial:.3f} s, two threads {threaded:.3f} s, "
-          f"ratio {threaded / serial:.2f} (target <= 0.6)")
+          f"ratio {threaded / serial:.2f}, of the best rounds {best:.2f} (target <= 0.6)")
 
 
 if __name__ == "__main__":
