@@ -112,4 +112,31 @@ This package holds the library for C++ programs that keep their images in
 memory: one header, edgeseg/edgeseg.h, a static library and a CMake package
 (find_package(edgeseg), target edgeseg::edgeseg). It gives the labels and
 the three pictures of the edgeseg command, pixel for pixel.]=])
+
+# The Python module (component python), where it is built: the package
+# python3-edgeseg under /usr/lib/python3/dist-packages, for Debian's python3
+# 3.11 and its numpy (python/CMakeLists.txt installs the module itself).
+if(EDGESEG_PYTHON)
+  list(APPEND CPACK_COMPONENTS_ALL python)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/copyright ${PROJECT_BINARY_DIR}/gzipped/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/python3-edgeseg COMPONENT python)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-edgeseg)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+  # The extension is built for one interpreter's ABI, 3.11's.
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3 (>= 3.11), python3 (<< 3.12), python3-numpy")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_COMPONENT_PYTHON_DESCRIPTION [=[
+edge segmentation of grey-level images for Python 3
+edgeseg segments a grey-level image into the regions enclosed by its strong
+edges: the Roberts-cross gradient, a threshold from the gradient's
+histogram, the enclosed areas filled and the 8-connected regions of more
+than 10 pixels numbered.
+.
+This package holds the Python module edgeseg: segment() takes a numpy array
+of integers and gives the labels, pictures() the three pictures as RGB
+arrays, and run() does what the edgeseg command does. The calls release the
+global interpreter lock while they work, and their results and errors
+pickle, so that they travel between processes.]=])
+endif()
+
 include(CPack)

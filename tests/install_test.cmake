@@ -9,6 +9,10 @@
 #     was built since the gzipped pages were removed.
 #   MODE=package: `cpack -G DEB`; the packages edgeseg and libedgeseg-dev
 #     hold exactly the same files under /usr, and the command runs.
+#   Where the build makes the Python module (EDGESEG_PYTHON_MODULE names its
+#   extension's file), the install holds it under lib/python3.11/site-packages
+#   and Debian's python3 imports it from there, and python3-edgeseg holds it
+#   under /usr/lib/python3/dist-packages with its dependencies.
 # Usage: cmake -DMODE=install|afterDemo|package -DBUILD=<build dir> -DSCRATCH=<dir> -P install_test.cmake
 # SCRATCH is emptied first and removed when the test passes.
 
@@ -57,8 +61,23 @@ if(MODE STREQUAL "install")
               lib/cmake/edgeseg/edgesegTargets.cmake lib/libedgeseg.a)
   set(expected bin/edgeseg ${library} share/doc/edgeseg/changelog.gz share/doc/edgeseg/copyright
                share/doc/libedgeseg-dev/changelog.gz share/doc/libedgeseg-dev/copyright share/man/man1/edgeseg.1.gz)
+  list(SORT expected)
+  # The Python module, where the build makes it (EDGESEG_PYTHON_MODULE names
+  # its extension's file).
+  set(module $ENV{EDGESEG_PYTHON_MODULE})
+  if(module)
+    set(site lib/python3.11/site-packages/edgeseg)
+    list(APPEND expected ${site}/__init__.py ${site}/${module} share/doc/python3-edgeseg/changelog.gz
+                share/doc/python3-edgeseg/copyright)
+    list(SORT expected)
+  endif()
   if(NOT installed STREQUAL "${expected}")
     message(FATAL_ERROR "installed: ${installed}")
+  endif()
+  if(module)
+    get_filename_component(cells ${CMAKE_CURRENT_LIST_DIR}/../examples/cells.txt ABSOLUTE)
+    check_run("installed module" 0 "8\n" ${CMAKE_COMMAND} -E env PYTHONPATH=${prefix}/${site}/..
+              /usr/bin/python3 -c "import edgeseg, numpy\nprint(edgeseg.segment(numpy.loadtxt('${cells}', 'uint16')).regions)")
   endif()
 
   get_filename_component(source ${CMAKE_CURRENT_LIST_DIR}/consumer ABSOLUTE)
@@ -108,12 +127,24 @@ elseif(MODE STREQUAL "package")
                               ./usr/lib/cmake/edgeseg/edgesegTargets.cmake ./usr/lib/libedgeseg.a ./usr/share/
                               ./usr/share/doc/ ./usr/share/doc/libedgeseg-dev/
                               ./usr/share/doc/libedgeseg-dev/changelog.gz ./usr/share/doc/libedgeseg-dev/copyright)
+  set(packages edgeseg libedgeseg-dev)
+  set(module $ENV{EDGESEG_PYTHON_MODULE})
+  if(module)
+    list(APPEND packages python3-edgeseg)
+    set(site ./usr/lib/python3/dist-packages/edgeseg)
+    set(expected_python3-edgeseg ./usr/ ./usr/lib/ ./usr/lib/python3/ ./usr/lib/python3/dist-packages/ ${site}/
+                                 ${site}/__init__.py ${site}/${module} ./usr/share/ ./usr/share/doc/
+                                 ./usr/share/doc/python3-edgeseg/ ./usr/share/doc/python3-edgeseg/changelog.gz
+                                 ./usr/share/doc/python3-edgeseg/copyright)
+  endif()
   file(GLOB debs ${SCRATCH}/*.deb)
   list(LENGTH debs count)
-  if(NOT count EQUAL 2)
+  list(LENGTH packages expected_count)
+  if(NOT count EQUAL expected_count)
     message(FATAL_ERROR "cpack made ${count} packages: ${debs}")
   endif()
-  foreach(package edgeseg libedgeseg-dev)
+  list(SORT expected_libedgeseg-dev)
+  foreach(package IN LISTS packages)
     file(GLOB deb ${SCRATCH}/${package}_*.deb)
     execute_process(COMMAND dpkg-deb -c ${deb} RESULT_VARIABLE status OUTPUT_VARIABLE listing)
     if(NOT status EQUAL 0)
@@ -132,6 +163,13 @@ elseif(MODE STREQUAL "package")
   file(GLOB deb ${SCRATCH}/edgeseg_*.deb)
   run_ok("dpkg-deb -x" dpkg-deb -x ${deb} ${SCRATCH}/root)
   check_run("packaged edgeseg" 255 "To few parameters" ${SCRATCH}/root/usr/bin/edgeseg)
+  if(module)
+    file(GLOB deb ${SCRATCH}/python3-edgeseg_*.deb)
+    execute_process(COMMAND dpkg-deb -f ${deb} Depends OUTPUT_VARIABLE depends)
+    if(NOT depends MATCHES "^python3 \\(>= 3\\.11\\), python3 \\(<< 3\\.12\\), python3-numpy, libc6")
+      message(FATAL_ERROR "python3-edgeseg depends on: ${depends}")
+    endif()
+  endif()
 
 else()
   message(FATAL_ERROR "MODE must be install or package, not \"${MODE}\"")

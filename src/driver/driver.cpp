@@ -44,15 +44,16 @@ StagePlace PlaceOf(const AnalysisStep& step) {
   return place;
 }
 
-// A progress line on standard error when it is a terminal; otherwise one
-// that never writes, so that captured streams stay exactly as they are.
-ProgressLine MakeProgressLine() {
+// A progress line on standard error when it is a terminal and the caller
+// wants one; otherwise one that never writes, so that captured streams stay
+// exactly as they are.
+ProgressLine MakeProgressLine(bool show) {
   const auto start = std::chrono::steady_clock::now();
   ProgressLine::Clock clock = [start] {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   };
   ProgressLine::Sink sink;
-  if (StandardErrorIsTerminal()) {
+  if (show && StandardErrorIsTerminal()) {
     // A run ended by a signal erases a drawn line on its way out; it is
     // told so before a line is drawn and after one is erased, since an
     // erase of nothing shows nothing.
@@ -125,11 +126,13 @@ GradientStats RunChain(const InputImage& image, std::uint16_t* labels, AnalysisS
   return chain.stats;
 }
 
-int Segment(const std::string& inputName, const std::string& baseName, ProgressLine& progress) {
+// The run on one input: true when it wrote its four files, false when the
+// input is not a text image.
+bool Segment(const std::string& inputName, const std::string& baseName, ProgressLine& progress) {
   InputImage image = ReadInput(inputName, progress);
   if (!image.samples) {
     progress.Erase();
-    return Fail("Wrong input file format", -1);
+    return false;
   }
   auto labels = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(std::int64_t{image.W} * image.H));
   AnalysisScratch scratch;
@@ -145,7 +148,7 @@ int Segment(const std::string& inputName, const std::string& baseName, ProgressL
                                 .stats = &stats};
   WritePictures(baseName, pictures, std::move(labels), progress);
   progress.Erase();
-  return 0;
+  return true;
 }
 
 }  // namespace
@@ -154,13 +157,24 @@ void CheckImageSize(std::int32_t W, std::int32_t H) {
   if (std::int64_t{W} * H > kMaxImagePixels) throw std::runtime_error("image of more than 2^31 - 1 pixels");
 }
 
+RunOutcome RunSegmentationQuietly(const std::string& inputName, const std::string& baseName, bool showProgress) {
+  try {
+    if (!IsExistingFile(inputName)) return {-1, "Input file does not exists"};
+    // Destroyed, and so erased, before the caller prints the outcome.
+    ProgressLine progress = MakeProgressLine(showProgress);
+    if (!Segment(inputName, baseName, progress)) return {-1, "Wrong input file format"};
+    return {0, {}};
+  } catch (...) {
+    return {-2, "Execution error"};
+  }
+}
+
 int RunSegmentation(int argc, const char* const* argv) {
   try {
     if (argc < 3) return Fail("To few parameters", -1);
-    if (!IsExistingFile(argv[1])) return Fail("Input file does not exists", -1);
-    // Destroyed, and so erased, before the handler below prints.
-    ProgressLine progress = MakeProgressLine();
-    return Segment(argv[1], argv[2], progress);
+    const RunOutcome outcome = RunSegmentationQuietly(argv[1], argv[2], true);
+    if (!outcome.message.empty()) std::fputs(outcome.message.c_str(), stdout);
+    return outcome.status;
   } catch (...) {
     return Fail("Execution error", -2);
   }
