@@ -16,6 +16,7 @@
 #include <string>
 #include <type_traits>
 
+#include "common/limits.h"
 #include "driver/driver.h"
 #include "edgeseg/edgeseg.h"
 
@@ -24,9 +25,9 @@ using namespace edgeseg;
 
 namespace {
 
-// The largest sample value a pixel may hold: the text reader's limit, above
-// which an image is refused rather than clamped.
-constexpr std::int64_t kMaxValue = 2147483647;
+// The largest sample value a pixel may hold is the text reader's limit,
+// kMaxTextValue, above which an image is refused rather than clamped.
+constexpr std::int64_t kMaxValue = kMaxTextValue;
 
 // An image as Segment takes it: either the caller's own samples, read in
 // place, or a converted copy that owns them.
