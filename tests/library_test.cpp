@@ -100,10 +100,12 @@ TEST(Library, GivesTheCommandsOutputsOnEveryGoldenCase) {
 }
 
 TEST(Library, GivesTheCommandsOutputsForRowsLongerThanTheImage) {
-  for (const auto& [W, H, seed] : {std::tuple{5, 4, 1}, {37, 23, 2}, {101, 67, 3}, {300, 7, 4}, {9, 301, 5}}) {
+  for (const auto& size : {std::tuple{5, 4, 1}, {37, 23, 2}, {101, 67, 3}, {300, 7, 4}, {9, 301, 5}}) {
+    const auto [W, H, seed] = size;
+    const int offset = seed;  // clang 14's lambdas cannot capture a structured binding
     test::ScratchDir dir;
-    test::WriteFile(dir / "in.txt", test::ImageText(W, H, [seed](int x, int y) {
-      return (x / 6 + y / 5 + seed) % 3 == 0 ? 2000 + (x * 31 + y * 17 + seed) % 700 : (x * 7 + y * 3 + seed) % 50;
+    test::WriteFile(dir / "in.txt", test::ImageText(W, H, [offset](int x, int y) {
+      return (x / 6 + y / 5 + offset) % 3 == 0 ? 2000 + (x * 31 + y * 17 + offset) % 700 : (x * 7 + y * 3 + offset) % 50;
     }));
     ASSERT_EQ(test::RunTool(dir, {dir / "in.txt", dir / "res"}).status, 0) << W << " x " << H;
     const Image image = ReadImage(dir / "in.txt");
