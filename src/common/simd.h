@@ -5,7 +5,8 @@
 // switch only picks which one the steps call. Nothing here allocates,
 // prints or touches the platform.
 
-#if defined(__SSE2__)
+// The portable build (EDGESEG_PLAIN_FORMS_ONLY) uses no intrinsics at all.
+#if defined(__SSE2__) && !defined(EDGESEG_PLAIN_FORMS_ONLY)
 #include <emmintrin.h>
 #define EDGESEG_HAS_SSE2 1
 #else

@@ -1,13 +1,16 @@
 #pragma once
 // Bit masks of 64-byte blocks of text, for the size scan and the reader:
-// bit i describes byte i. Each has a plain form, which every build has,
-// and an SSE2 form where the compiler targets SSE2 (every x86-64 build);
-// the unsuffixed name is the fastest form the build has. The forms give the
-// same bits for every block, which the tests check side by side. Defined
-// here, so that the loops that call them once a block can inline them.
+// bit i describes byte i. Each has a plain form, which every build has, an
+// SSE2 form where the compiler targets SSE2 (every x86-64 build but the
+// portable one), and AVX2 and AVX-512 forms, compiled for their
+// instructions alone (common/cpu.h), which only a processor that has them
+// may call. The forms give the same bits for every block, which the tests
+// check side by side. Defined here, so that the loops that call them once a
+// block can inline them.
 
 #include <cstdint>
 
+#include "common/cpu.h"
 #include "common/simd.h"
 
 namespace edgeseg {
@@ -49,11 +52,37 @@ inline std::uint64_t LineFeedBitsSse2(const char* p) {
   return bits;
 }
 
-inline std::uint64_t DigitBits(const char* p) { return DigitBitsSse2(p); }
-inline std::uint64_t LineFeedBits(const char* p) { return LineFeedBitsSse2(p); }
-#else
-inline std::uint64_t DigitBits(const char* p) { return DigitBitsPlain(p); }
-inline std::uint64_t LineFeedBits(const char* p) { return LineFeedBitsPlain(p); }
+#endif
+
+#if EDGESEG_HAS_X86_FORMS
+EDGESEG_TARGET_AVX2 inline std::uint64_t DigitBitsAvx2(const char* p) {
+  const __m256i bias = _mm256_set1_epi8(static_cast<char>('0' + 128));
+  const __m256i limit = _mm256_set1_epi8(static_cast<char>(-128 + 10));
+  const __m256i low = _mm256_sub_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), bias);
+  const __m256i high = _mm256_sub_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)), bias);
+  const auto lowBits = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(limit, low)));
+  const auto highBits = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(limit, high)));
+  return std::uint64_t{highBits} << 32 | lowBits;
+}
+
+EDGESEG_TARGET_AVX2 inline std::uint64_t LineFeedBitsAvx2(const char* p) {
+  const __m256i feed = _mm256_set1_epi8('\n');
+  const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+  const auto lowBits = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, feed)));
+  const auto highBits = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, feed)));
+  return std::uint64_t{highBits} << 32 | lowBits;
+}
+
+// One 64-byte register a block, compared straight into a 64-bit mask.
+EDGESEG_TARGET_AVX512 inline std::uint64_t DigitBitsAvx512(const char* p) {
+  const __m512i moved = _mm512_sub_epi8(_mm512_loadu_si512(p), _mm512_set1_epi8('0'));
+  return _mm512_cmplt_epu8_mask(moved, _mm512_set1_epi8(10));
+}
+
+EDGESEG_TARGET_AVX512 inline std::uint64_t LineFeedBitsAvx512(const char* p) {
+  return _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(p), _mm512_set1_epi8('\n'));
+}
 #endif
 
 }  // namespace edgeseg
