@@ -2,6 +2,11 @@
 """Runs two edgeseg builds on the same inputs and reports every difference.
 
   bench/compare_builds.py OLD_TOOL NEW_TOOL [--seeds 3] [--generator PATH]
+  bench/compare_builds.py --forced build/release/tests/edgeseg_forced [--seeds 3] [--generator PATH]
+
+With --forced it compares, for every form of the fast kernels that the
+processor runs, `edgeseg_forced FORM` with `edgeseg_forced plain` instead of
+two tools, and prints which forms it compared.
 
 For each input both tools run in fresh directories; their exit status,
 standard output, standard error, the names of the files they leave and every
@@ -73,9 +78,19 @@ def generated_inputs(generator, scratch):
                 os.remove(name)
 
 
+FORMS = ["plain", "sse2", "sse4.1", "avx2", "avx512"]
+
+
+def forms_run(forced):
+    """The forms that edgeseg_forced runs here: a form it lacks or the
+    processor does not run is refused with status 2 before the arguments
+    are checked, any other goes on to the command's own 255."""
+    return [form for form in FORMS if subprocess.run([forced, form], capture_output=True).returncode != 2]
+
+
 def run(tool, input_path, work):
     os.makedirs(work)
-    done = subprocess.run([tool, input_path, os.path.join(work, "res")], capture_output=True, timeout=300)
+    done = subprocess.run(tool + [input_path, os.path.join(work, "res")], capture_output=True, timeout=300)
     files = {}
     for name in sorted(os.listdir(work)):
         with open(os.path.join(work, name), "rb") as f:
@@ -85,11 +100,20 @@ def run(tool, input_path, work):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("old")
-    parser.add_argument("new")
+    parser.add_argument("old", nargs="?")
+    parser.add_argument("new", nargs="?")
+    parser.add_argument("--forced", help="edgeseg_forced: every form against the plain one")
     parser.add_argument("--seeds", type=int, default=3)
     parser.add_argument("--generator", help="make_bench_image, for the benchmark kinds")
     args = parser.parse_args()
+    if args.forced:
+        forms = forms_run(args.forced)
+        print("forms compared with plain:", ", ".join(forms[1:]) or "none")
+        pairs = [([args.forced, "plain"], [args.forced, form]) for form in forms[1:]]
+    elif args.old and args.new:
+        pairs = [([args.old], [args.new])]
+    else:
+        parser.error("two tools, or --forced")
 
     scratch = tempfile.mkdtemp(prefix="edgeseg-compare-")
     mismatches = 0
@@ -102,29 +126,31 @@ def main():
             cases += list(random_inputs(seed))
         if args.generator:
             cases += list(generated_inputs(args.generator, scratch))
-        for index, (name, data) in enumerate(cases):
-            input_path = os.path.join(scratch, f"in{index}.txt")
-            with open(input_path, "wb") as f:
-                f.write(data)
-            old = run(args.old, input_path, os.path.join(scratch, f"old{index}"))
-            new = run(args.new, input_path, os.path.join(scratch, f"new{index}"))
-            count += 1
-            if old != new:
-                mismatches += 1
-                what = [part for part, a, b in zip(["status", "stdout", "stderr", "files"], old, new) if a != b]
-                print(f"MISMATCH {name}: {', '.join(what)} (old status {old[0]}, new {new[0]})")
-            shutil.rmtree(os.path.join(scratch, f"old{index}"))
-            shutil.rmtree(os.path.join(scratch, f"new{index}"))
-            os.remove(input_path)
-        # Failures before any input is read.
-        for name, argv in [("no arguments", []), ("missing input", [os.path.join(scratch, "missing")]),
-                           ("directory input", [scratch, os.path.join(scratch, "x")])]:
-            a = subprocess.run([args.old] + argv, capture_output=True)
-            b = subprocess.run([args.new] + argv, capture_output=True)
-            count += 1
-            if (a.returncode, a.stdout, a.stderr) != (b.returncode, b.stdout, b.stderr):
-                mismatches += 1
-                print(f"MISMATCH {name}")
+        for old_tool, new_tool in pairs:
+            for index, (name, data) in enumerate(cases):
+                input_path = os.path.join(scratch, f"in{index}.txt")
+                with open(input_path, "wb") as f:
+                    f.write(data)
+                old = run(old_tool, input_path, os.path.join(scratch, f"old{index}"))
+                new = run(new_tool, input_path, os.path.join(scratch, f"new{index}"))
+                count += 1
+                if old != new:
+                    mismatches += 1
+                    what = [part for part, a, b in zip(["status", "stdout", "stderr", "files"], old, new) if a != b]
+                    print(f"MISMATCH {' '.join(new_tool[1:])} {name}: {', '.join(what)} "
+                          f"(old status {old[0]}, new {new[0]})")
+                shutil.rmtree(os.path.join(scratch, f"old{index}"))
+                shutil.rmtree(os.path.join(scratch, f"new{index}"))
+                os.remove(input_path)
+            # Failures before any input is read.
+            for name, argv in [("no arguments", []), ("missing input", [os.path.join(scratch, "missing")]),
+                               ("directory input", [scratch, os.path.join(scratch, "x")])]:
+                a = subprocess.run(old_tool + argv, capture_output=True)
+                b = subprocess.run(new_tool + argv, capture_output=True)
+                count += 1
+                if (a.returncode, a.stdout, a.stderr) != (b.returncode, b.stdout, b.stderr):
+                    mismatches += 1
+                    print(f"MISMATCH {' '.join(new_tool[1:])} {name}")
     finally:
         shutil.rmtree(scratch)
     print(f"{count} inputs, {mismatches} mismatches")

@@ -17,6 +17,7 @@
 
 #include "bench_images.h"
 #include "bitmap/bitmap.h"
+#include "common/cpu.h"
 #include "displib/displib.h"
 #include "driver/chain.h"
 #include "driver/pictures.h"
@@ -170,6 +171,16 @@ void BM_ReadTextImage(benchmark::State& state) {
   CountBytes(state, static_cast<std::int64_t>(r.text.size()));
 }
 
+// The same two steps with one form forced, for each form the processor
+// runs, so that the forms can be weighed against each other.
+template <void (*Step)(benchmark::State&)>
+void BM_InForm(benchmark::State& state, Form form) {
+  const Form chosen = ChosenForm();
+  ForceFormForTesting(form);
+  Step(state);
+  ForceFormForTesting(chosen);
+}
+
 void BM_WriteTextImage(benchmark::State& state) {
   const Run& r = Finished();
   const std::string name = r.outDir + "/labels";
@@ -218,6 +229,15 @@ void BM_SaveBmpFile(benchmark::State& state) {
 void RegisterBenchmarks() {
   benchmark::RegisterBenchmark("BM_ScanTextImageSize", BM_ScanTextImageSize)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("BM_ReadTextImage", BM_ReadTextImage)->Unit(benchmark::kMillisecond);
+  for (const Form form : BuiltForms()) {
+    if (!ProcessorRuns(form)) continue;
+    benchmark::RegisterBenchmark((std::string("BM_ScanTextImageSize/") + FormName(form)).c_str(),
+                                 BM_InForm<BM_ScanTextImageSize>, form)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((std::string("BM_ReadTextImage/") + FormName(form)).c_str(),
+                                 BM_InForm<BM_ReadTextImage>, form)
+        ->Unit(benchmark::kMillisecond);
+  }
   benchmark::RegisterBenchmark("BM_ComputeRobertsGradient", BM_ComputeRobertsGradient)->Unit(benchmark::kMillisecond);
   for (std::size_t i = 0; i < kAnalysisSteps.size(); ++i) {
     benchmark::RegisterBenchmark((std::string("BM_") + kAnalysisSteps[i].name).c_str(), BM_AnalysisStep, i)
@@ -247,6 +267,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   RegisterBenchmarks();
+  benchmark::AddCustomContext("form", FormName(ChosenForm()));
   int restCount = static_cast<int>(rest.size());
   benchmark::Initialize(&restCount, rest.data());
   if (benchmark::ReportUnrecognizedArguments(restCount, rest.data())) return 1;

@@ -408,7 +408,7 @@ bool CpuinfoListsFeaturesOf(Form form) {
   static const std::map<Form, std::vector<std::string>> needs = {
       {Form::kSse41, {"ssse3", "sse4_1", "popcnt"}},
       {Form::kAvx2, {"ssse3", "sse4_1", "popcnt", "avx2", "bmi1", "bmi2"}},
-      {Form::kAvx512, {"ssse3", "sse4_1", "popcnt", "avx2", "bmi1", "bmi2", "avx512f", "avx512bw"}}};
+      {Form::kAvx512, {"ssse3", "sse4_1", "popcnt", "avx2", "bmi1", "bmi2", "avx512f", "avx512bw", "avx512_vbmi", "avx512_vbmi2"}}};
   std::ifstream cpuinfo("/proc/cpuinfo");
   std::string line;
   while (std::getline(cpuinfo, line) && line.rfind("flags", 0) != 0) {}

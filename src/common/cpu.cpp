@@ -36,7 +36,8 @@ bool Supports(Form form) {
       return Supports(Form::kSse41) && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
              __builtin_cpu_supports("bmi2");
     case Form::kAvx512:
-      return Supports(Form::kAvx2) && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+      return Supports(Form::kAvx2) && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+             __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2");
   }
   return false;
 #else

@@ -25,6 +25,8 @@
 #define EDGESEG_TARGET_SSE41 __attribute__((target("ssse3,sse4.1,popcnt")))
 #define EDGESEG_TARGET_AVX2 __attribute__((target("ssse3,sse4.1,popcnt,avx2,bmi,bmi2")))
 #define EDGESEG_TARGET_AVX512 __attribute__((target("ssse3,sse4.1,popcnt,avx2,bmi,bmi2,avx512f,avx512bw")))
+#define EDGESEG_TARGET_AVX512_VBMI \
+  __attribute__((target("ssse3,sse4.1,popcnt,avx2,bmi,bmi2,avx512f,avx512bw,avx512vbmi,avx512vbmi2")))
 #endif
 
 namespace edgeseg {
@@ -36,7 +38,7 @@ enum class Form {
   kSse2,    // the x86-64 baseline
   kSse41,   // SSSE3, SSE4.1 and POPCNT
   kAvx2,    // AVX2 with BMI1, BMI2 and POPCNT
-  kAvx512,  // AVX-512 F and BW with the AVX2 form's set
+  kAvx512,  // AVX-512 F, BW, VBMI and VBMI2 with the AVX2 form's set
 };
 
 // Every form this build holds, narrowest first.

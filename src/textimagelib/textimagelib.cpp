@@ -1,6 +1,7 @@
 #include "textimagelib/textimagelib.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -80,6 +81,7 @@ const char* WholeBlock(const char* p, std::size_t left, char (&spare)[kBlockByte
 #define EDGESEG_FORM_DIGIT_BITS DigitBitsPlain
 #define EDGESEG_FORM_LINE_FEED_BITS LineFeedBitsPlain
 #define EDGESEG_FORM_POPCNT 0
+#define EDGESEG_FORM_SHORT_NUMBERS 0
 #include "textimagelib/blockloops.inc"
 
 #if EDGESEG_HAS_SSE2
@@ -88,6 +90,7 @@ const char* WholeBlock(const char* p, std::size_t left, char (&spare)[kBlockByte
 #define EDGESEG_FORM_DIGIT_BITS DigitBitsSse2
 #define EDGESEG_FORM_LINE_FEED_BITS LineFeedBitsSse2
 #define EDGESEG_FORM_POPCNT 0
+#define EDGESEG_FORM_SHORT_NUMBERS 0
 #include "textimagelib/blockloops.inc"
 #endif
 
@@ -99,6 +102,7 @@ const char* WholeBlock(const char* p, std::size_t left, char (&spare)[kBlockByte
 #define EDGESEG_FORM_DIGIT_BITS DigitBitsSse2
 #define EDGESEG_FORM_LINE_FEED_BITS LineFeedBitsSse2
 #define EDGESEG_FORM_POPCNT 1
+#define EDGESEG_FORM_SHORT_NUMBERS 0
 #include "textimagelib/blockloops.inc"
 
 #define EDGESEG_FORM_NS avx2
@@ -106,13 +110,80 @@ const char* WholeBlock(const char* p, std::size_t left, char (&spare)[kBlockByte
 #define EDGESEG_FORM_DIGIT_BITS DigitBitsAvx2
 #define EDGESEG_FORM_LINE_FEED_BITS LineFeedBitsAvx2
 #define EDGESEG_FORM_POPCNT 1
+#define EDGESEG_FORM_SHORT_NUMBERS 0
 #include "textimagelib/blockloops.inc"
 
+// True when eight digits follow one another somewhere in the block.
+inline bool HasRunOfEightDigits(std::uint64_t digits) {
+  digits &= digits >> 1;
+  digits &= digits >> 2;
+  return (digits & (digits >> 4)) != 0;
+}
+
+// Stores the `count` numbers of the block at p that begin at the bits of
+// starts and end at the bits of ends, each of one to seven digits, as
+// samples from out on. The positions are packed in order (VBMI2's
+// compress); each number's eight bytes ending at its last digit are
+// gathered into a 64-bit lane (VBMI's byte permute), those before its first
+// digit cleared; two multiply-adds make 2-digit and 4-digit groups and one
+// multiply joins the two groups, and the store saturates each value to 16
+// bits, as StoreSample does. Only the count's lanes are stored.
+alignas(64) constexpr std::array<char, 64> kByteIndex = [] {
+  std::array<char, 64> a{};
+  for (int i = 0; i < 64; ++i) a[i] = static_cast<char>(i);
+  return a;
+}();
+alignas(64) constexpr std::array<char, 64> kLaneOfByte = [] {
+  std::array<char, 64> a{};
+  for (int i = 0; i < 64; ++i) a[i] = static_cast<char>(i / 8);
+  return a;
+}();
+alignas(64) constexpr std::array<char, 64> kBytesBeforeLast = [] {
+  std::array<char, 64> a{};
+  for (int i = 0; i < 64; ++i) a[i] = static_cast<char>(7 - i % 8);
+  return a;
+}();
+
+// GCC 12's AVX-512 headers start the unmasked forms of these intrinsics
+// from an undefined register that it then reports as maybe uninitialized.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+EDGESEG_TARGET_AVX512_VBMI void StoreShortNumbers(const char* p, std::uint64_t starts, std::uint64_t ends, int count,
+                                                  std::uint16_t* out) {
+  const __m512i bytes = _mm512_and_si512(_mm512_loadu_si512(p), _mm512_set1_epi8(0x0F));
+  const __m512i index = _mm512_load_si512(kByteIndex.data());
+  const __m512i startAt = _mm512_maskz_compress_epi8(starts, index);
+  const __m512i endAt = _mm512_maskz_compress_epi8(ends, index);
+  const __m512i backStep = _mm512_load_si512(kBytesBeforeLast.data());
+  __m512i lane = _mm512_load_si512(kLaneOfByte.data());
+  for (int first = 0; first < count; first += 8) {
+    const __m512i start = _mm512_permutexvar_epi8(lane, startAt);
+    // Bytes before the block come out negative and, like every byte before
+    // the first digit, are cleared.
+    const __m512i at = _mm512_sub_epi8(_mm512_permutexvar_epi8(lane, endAt), backStep);
+    const __m512i digits = _mm512_maskz_permutexvar_epi8(_mm512_cmpge_epi8_mask(at, start), at, bytes);
+    const __m512i pairs = _mm512_maddubs_epi16(digits, _mm512_set1_epi16(0x010A));   // 10a + b
+    const __m512i groups = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00010064));  // 100ab + cd
+    const __m512i values = _mm512_add_epi64(_mm512_mul_epu32(groups, _mm512_set1_epi64(10000)),
+                                            _mm512_srli_epi64(groups, 32));
+    const int left = count - first;
+    _mm512_mask_cvtusepi64_storeu_epi16(out + first, static_cast<__mmask8>(left >= 8 ? 0xFF : (1 << left) - 1),
+                                        values);
+    lane = _mm512_add_epi8(lane, _mm512_set1_epi8(8));
+  }
+}
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
 #define EDGESEG_FORM_NS avx512
-#define EDGESEG_FORM_TARGET EDGESEG_TARGET_AVX512
+#define EDGESEG_FORM_TARGET EDGESEG_TARGET_AVX512_VBMI
 #define EDGESEG_FORM_DIGIT_BITS DigitBitsAvx512
 #define EDGESEG_FORM_LINE_FEED_BITS LineFeedBitsAvx512
 #define EDGESEG_FORM_POPCNT 1
+#define EDGESEG_FORM_SHORT_NUMBERS 1
 #include "textimagelib/blockloops.inc"
 #endif
 
