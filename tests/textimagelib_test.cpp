@@ -435,9 +435,11 @@ class EachForm : public testing::TestWithParam<Form> {
 using BitsOfBlock = std::uint64_t (*)(const char*);
 std::pair<BitsOfBlock, BitsOfBlock> KernelsOf(Form form) {
   switch (form) {
-#if EDGESEG_HAS_X86_FORMS
+#if EDGESEG_HAS_SSE2
     case Form::kSse2:
     case Form::kSse41: return {DigitBitsSse2, LineFeedBitsSse2};
+#endif
+#if EDGESEG_HAS_X86_FORMS
     case Form::kAvx2: return {DigitBitsAvx2, LineFeedBitsAvx2};
     case Form::kAvx512: return {DigitBitsAvx512, LineFeedBitsAvx512};
 #endif

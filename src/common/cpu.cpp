@@ -4,12 +4,16 @@
 #include <atomic>
 #include <stdexcept>
 
+#include "common/simd.h"
+
 namespace edgeseg {
 
 namespace {
 
 #if EDGESEG_HAS_X86_FORMS
 constexpr std::array kBuilt = {Form::kPlain, Form::kSse2, Form::kSse41, Form::kAvx2, Form::kAvx512};
+#elif EDGESEG_HAS_SSE2
+constexpr std::array kBuilt = {Form::kPlain, Form::kSse2};  // the baseline of every x86-64 processor
 #else
 constexpr std::array kBuilt = {Form::kPlain};
 #endif
@@ -19,8 +23,7 @@ constexpr std::array kBuilt = {Form::kPlain};
 // saves the wide registers (and the mask registers) on a context switch, so
 // a processor feature that the system leaves off reads as absent; that is
 // the check this relies on. __builtin_cpu_init is called first because a
-// static build may ask before the runtime's own constructor has run (as
-// mingw-w64 builds can). No form uses PEXT or PDEP, which are slow microcode
+// static initialiser may ask before the runtime's own constructor has run. No form uses PEXT or PDEP, which are slow microcode
 // on AMD processors before Zen 3, so no vendor or family enters the choice.
 bool Supports(Form form) {
 #if EDGESEG_HAS_X86_FORMS
@@ -41,7 +44,7 @@ bool Supports(Form form) {
   }
   return false;
 #else
-  return form == Form::kPlain;
+  return form == Form::kPlain || (EDGESEG_HAS_SSE2 && form == Form::kSse2);
 #endif
 }
 

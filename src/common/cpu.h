@@ -10,8 +10,11 @@
 #include <span>
 
 // The x86-64 forms are compiled into the build with per-function target
-// attributes, never with flags for the whole build.
-#if (defined(__x86_64__) || defined(_M_X64)) && defined(__GNUC__) && !defined(EDGESEG_PLAIN_FORMS_ONLY)
+// attributes, never with flags for the whole build. Windows builds keep to
+// the plain and SSE2 forms: GCC for 64-bit Windows does not align the stack
+// for 32- and 64-byte vectors it spills (GCC bug 54412), so an AVX form
+// could fault on an aligned move.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(_WIN32) && !defined(EDGESEG_PLAIN_FORMS_ONLY)
 #define EDGESEG_HAS_X86_FORMS 1
 #else
 #define EDGESEG_HAS_X86_FORMS 0
