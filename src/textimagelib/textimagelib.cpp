@@ -81,7 +81,6 @@ const char* WholeBlock(const char* p, std::size_t left, char (&spare)[kBlockByte
 #define EDGESEG_FORM_DIGIT_BITS DigitBitsPlain
 #define EDGESEG_FORM_LINE_FEED_BITS LineFeedBitsPlain
 #define EDGESEG_FORM_POPCNT 0
-#define EDGESEG_FORM_SHORT_NUMBERS 0
 #include "textimagelib/blockloops.inc"
 
 #if EDGESEG_HAS_SSE2
@@ -90,7 +89,6 @@ const char* WholeBlock(const char* p, std::size_t left, char (&spare)[kBlockByte
 #define EDGESEG_FORM_DIGIT_BITS DigitBitsSse2
 #define EDGESEG_FORM_LINE_FEED_BITS LineFeedBitsSse2
 #define EDGESEG_FORM_POPCNT 0
-#define EDGESEG_FORM_SHORT_NUMBERS 0
 #include "textimagelib/blockloops.inc"
 #endif
 
@@ -102,15 +100,6 @@ const char* WholeBlock(const char* p, std::size_t left, char (&spare)[kBlockByte
 #define EDGESEG_FORM_DIGIT_BITS DigitBitsSse2
 #define EDGESEG_FORM_LINE_FEED_BITS LineFeedBitsSse2
 #define EDGESEG_FORM_POPCNT 1
-#define EDGESEG_FORM_SHORT_NUMBERS 0
-#include "textimagelib/blockloops.inc"
-
-#define EDGESEG_FORM_NS avx2
-#define EDGESEG_FORM_TARGET EDGESEG_TARGET_AVX2
-#define EDGESEG_FORM_DIGIT_BITS DigitBitsAvx2
-#define EDGESEG_FORM_LINE_FEED_BITS LineFeedBitsAvx2
-#define EDGESEG_FORM_POPCNT 1
-#define EDGESEG_FORM_SHORT_NUMBERS 0
 #include "textimagelib/blockloops.inc"
 
 // True when eight digits follow one another somewhere in the block.
@@ -122,12 +111,13 @@ inline bool HasRunOfEightDigits(std::uint64_t digits) {
 
 // Stores the `count` numbers of the block at p that begin at the bits of
 // starts and end at the bits of ends, each of one to seven digits, as
-// samples from out on. The positions are packed in order (VBMI2's
-// compress); each number's eight bytes ending at its last digit are
-// gathered into a 64-bit lane (VBMI's byte permute), those before its first
-// digit cleared; two multiply-adds make 2-digit and 4-digit groups and one
-// multiply joins the two groups, and the store saturates each value to 16
-// bits, as StoreSample does. Only the count's lanes are stored.
+// samples from out on, and nothing past them. Each number's digits end a
+// 64-bit lane, zeros before them; two multiply-adds make 2-digit and 4-digit
+// groups, one multiply joins the two groups, and the values saturate to 16
+// bits, as StoreSample does. The AVX-512 form packs the positions in order
+// (VBMI2's compress) and gathers eight lanes at once (VBMI's byte permute);
+// the AVX2 form fills four lanes from words read as the scalar loop reads
+// them.
 alignas(64) constexpr std::array<char, 64> kByteIndex = [] {
   std::array<char, 64> a{};
   for (int i = 0; i < 64; ++i) a[i] = static_cast<char>(i);
@@ -144,13 +134,43 @@ alignas(64) constexpr std::array<char, 64> kBytesBeforeLast = [] {
   return a;
 }();
 
+EDGESEG_TARGET_AVX2 void StoreShortNumbersAvx2(const char* p, std::uint64_t starts, std::uint64_t ends, int count,
+                                           std::uint16_t* out) {
+  alignas(32) std::uint64_t lanes[kMostNumbersInBlock];
+  for (int i = 0; i < count; ++i, starts &= starts - 1, ends &= ends - 1) {
+    const int start = std::countr_zero(starts);
+    const int shift = 8 * (7 - (std::countr_zero(ends) - start));
+    std::uint64_t word;
+    std::memcpy(&word, p + start, sizeof word);
+    lanes[i] = word << shift;
+  }
+  for (int first = 0; first < count; first += 4) {
+    const __m256i digits = _mm256_and_si256(_mm256_load_si256(reinterpret_cast<const __m256i*>(lanes + first)),
+                                            _mm256_set1_epi8(0x0F));
+    const __m256i pairs = _mm256_maddubs_epi16(digits, _mm256_set1_epi16(0x010A));
+    const __m256i groups = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00010064));
+    const __m256i values = _mm256_add_epi64(_mm256_mul_epu32(groups, _mm256_set1_epi64x(10000)),
+                                            _mm256_srli_epi64(groups, 32));
+    // The four values' low halves into one 128-bit register, then saturated to 16 bits.
+    const __m256i low = _mm256_permute4x64_epi64(_mm256_shuffle_epi32(values, 0x08), 0x08);
+    const __m128i samples = _mm_packus_epi32(_mm256_castsi256_si128(low), _mm256_castsi256_si128(low));
+    if (count - first >= 4) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + first), samples);
+    } else {
+      std::uint16_t rest[8];
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(rest), samples);
+      std::memcpy(out + first, rest, sizeof(std::uint16_t) * static_cast<std::size_t>(count - first));
+    }
+  }
+}
+
 // GCC 12's AVX-512 headers start the unmasked forms of these intrinsics
 // from an undefined register that it then reports as maybe uninitialized.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-EDGESEG_TARGET_AVX512_VBMI void StoreShortNumbers(const char* p, std::uint64_t starts, std::uint64_t ends, int count,
+EDGESEG_TARGET_AVX512_VBMI void StoreShortNumbersAvx512(const char* p, std::uint64_t starts, std::uint64_t ends, int count,
                                                   std::uint16_t* out) {
   const __m512i bytes = _mm512_and_si512(_mm512_loadu_si512(p), _mm512_set1_epi8(0x0F));
   const __m512i index = _mm512_load_si512(kByteIndex.data());
@@ -178,12 +198,20 @@ EDGESEG_TARGET_AVX512_VBMI void StoreShortNumbers(const char* p, std::uint64_t s
 #pragma GCC diagnostic pop
 #endif
 
+#define EDGESEG_FORM_NS avx2
+#define EDGESEG_FORM_TARGET EDGESEG_TARGET_AVX2
+#define EDGESEG_FORM_DIGIT_BITS DigitBitsAvx2
+#define EDGESEG_FORM_LINE_FEED_BITS LineFeedBitsAvx2
+#define EDGESEG_FORM_POPCNT 1
+#define EDGESEG_FORM_SHORT_NUMBERS StoreShortNumbersAvx2
+#include "textimagelib/blockloops.inc"
+
 #define EDGESEG_FORM_NS avx512
 #define EDGESEG_FORM_TARGET EDGESEG_TARGET_AVX512_VBMI
 #define EDGESEG_FORM_DIGIT_BITS DigitBitsAvx512
 #define EDGESEG_FORM_LINE_FEED_BITS LineFeedBitsAvx512
 #define EDGESEG_FORM_POPCNT 1
-#define EDGESEG_FORM_SHORT_NUMBERS 1
+#define EDGESEG_FORM_SHORT_NUMBERS StoreShortNumbersAvx512
 #include "textimagelib/blockloops.inc"
 #endif
 
