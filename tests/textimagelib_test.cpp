@@ -3,11 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
-#include <map>
-#include <set>
-#include <sstream>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -22,6 +17,7 @@
 #include "buffers/buffers.h"
 #include "common/cpu.h"
 #include "textimagelib/blockbits.h"
+#include "forms_support.h"
 #include "test_support.h"
 
 using namespace edgeseg;
@@ -400,37 +396,7 @@ TEST(BlockBits, PlainAndSse2FormsAgree) {
 #endif
 }
 
-// Each form the build holds, forced for the whole test and held to the
-// plain kernels and the plain byte loops. A form the processor lacks is
-// skipped by name; one whose features Linux lists but the dispatch does not
-// run fails, so that a broken detection cannot pass as skipped tests.
-bool CpuinfoListsFeaturesOf(Form form) {
-  static const std::map<Form, std::vector<std::string>> needs = {
-      {Form::kSse41, {"ssse3", "sse4_1", "popcnt"}},
-      {Form::kAvx2, {"ssse3", "sse4_1", "popcnt", "avx2", "bmi1", "bmi2"}},
-      {Form::kAvx512, {"ssse3", "sse4_1", "popcnt", "avx2", "bmi1", "bmi2", "avx512f", "avx512bw", "avx512_vbmi", "avx512_vbmi2"}}};
-  std::ifstream cpuinfo("/proc/cpuinfo");
-  std::string line;
-  while (std::getline(cpuinfo, line) && line.rfind("flags", 0) != 0) {}
-  if (line.empty() || !needs.contains(form)) return false;
-  std::istringstream words(line.substr(line.find(':') + 1) + " ");
-  std::set<std::string> flags{std::istream_iterator<std::string>(words), {}};
-  return std::ranges::all_of(needs.at(form), [&](const std::string& f) { return flags.contains(f); });
-}
-
-class EachForm : public testing::TestWithParam<Form> {
- protected:
-  void SetUp() override {
-    if (!ProcessorRuns(GetParam())) {
-      ASSERT_FALSE(CpuinfoListsFeaturesOf(GetParam())) << FormName(GetParam()) << " has its features but does not run";
-      GTEST_SKIP() << "form " << FormName(GetParam()) << " not run: the processor lacks it";
-    }
-    before_ = ChosenForm();
-    ForceFormForTesting(GetParam());
-  }
-  void TearDown() override { ForceFormForTesting(before_); }
-  Form before_ = Form::kPlain;
-};
+class EachForm : public test::ForcedForm {};
 
 using BitsOfBlock = std::uint64_t (*)(const char*);
 std::pair<BitsOfBlock, BitsOfBlock> KernelsOf(Form form) {
@@ -521,12 +487,7 @@ TEST_P(EachForm, ScanAndReaderMatchThePlainByteLoops) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Forms, EachForm, testing::ValuesIn(BuiltForms().begin(), BuiltForms().end()),
-                         [](const testing::TestParamInfo<Form>& info) {
-                           std::string name = FormName(info.param);
-                           std::replace(name.begin(), name.end(), '.', '_');
-                           return name;
-                         });
+EDGESEG_INSTANTIATE_FOR_EACH_FORM(EachForm);
 
 // Width and height are signed 32-bit: one more line, or one more number on
 // a line, than 2^31 - 1 is an error rather than a size that wraps. The texts

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "forms_support.h"
 #include "test_support.h"
 #include "textimagelib/textimagelib.h"
 
@@ -92,6 +93,28 @@ TEST(WriteTextImage, TextsOfManyPiecesMatchAPlainLoop) {
     ASSERT_EQ(test::ReadFile(dir / "labels"), PlainText(image, W, H)) << W << " x " << H;
   }
 }
+
+// Rows of every width up to five vectors of samples, values at every
+// digit-count boundary among random ones and zeros, in each form.
+class WriterForms : public test::ForcedForm {};
+
+TEST_P(WriterForms, MatchThePlainLoop) {
+  static const std::uint16_t kValues[] = {0, 1, 9, 10, 42, 99, 100, 999, 1000, 4095, 9999, 10000, 65535};
+  test::ScratchDir dir;
+  for (std::uint32_t seed = 1; seed <= 400; ++seed) {
+    std::mt19937 random(seed);
+    const auto W = static_cast<std::int32_t>(1 + seed % 40);
+    const auto H = static_cast<std::int32_t>(1 + random() % 3);
+    std::vector<std::uint16_t> image(static_cast<std::size_t>(W) * H);
+    for (auto& v : image) {
+      v = random() % 2 ? kValues[random() % std::size(kValues)] : static_cast<std::uint16_t>(random());
+    }
+    WriteTextImage(dir / "labels", image.data(), W, H);
+    ASSERT_EQ(test::ReadFile(dir / "labels"), PlainText(image, W, H)) << "seed " << seed;
+  }
+}
+
+EDGESEG_INSTANTIATE_FOR_EACH_FORM(WriterForms);
 
 }  // namespace
 

@@ -170,8 +170,8 @@ EDGESEG_TARGET_AVX2 void StoreShortNumbersAvx2(const char* p, std::uint64_t star
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-EDGESEG_TARGET_AVX512_VBMI void StoreShortNumbersAvx512(const char* p, std::uint64_t starts, std::uint64_t ends, int count,
-                                                  std::uint16_t* out) {
+EDGESEG_TARGET_AVX512_VBMI void StoreShortNumbersAvx512(const char* p, std::uint64_t starts, std::uint64_t ends,
+                                                        int count, std::uint16_t* out) {
   const __m512i bytes = _mm512_and_si512(_mm512_loadu_si512(p), _mm512_set1_epi8(0x0F));
   const __m512i index = _mm512_load_si512(kByteIndex.data());
   const __m512i startAt = _mm512_maskz_compress_epi8(starts, index);
