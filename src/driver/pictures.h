@@ -35,7 +35,10 @@ struct PictureSources {
 
 // One picture of the sources, drawn a band of rows at a time: W x H, or
 // (W-1) x (H-1) for the gradient. What every band needs (the input's colour
-// window) is made once, with the picture.
+// window, the gradient's breakpoints) is made once, with the picture. The
+// gradient picture is drawn from the input's sums of squares through the
+// breakpoints, or, for a window they cannot serve (an infinite or NaN
+// scale), from the float gradient in gradientBand: the same bytes.
 class PictureBands {
  public:
   PictureBands(Picture which, const PictureSources& from);
@@ -50,6 +53,7 @@ class PictureBands {
   std::int32_t width_;
   std::int32_t height_;
   SampleWindow inputWindow_;
+  GradientWindow gradientWindow_;
 };
 
 // Writes the three pictures of the sources, the labels' released as soon as
