@@ -21,9 +21,9 @@ inline constexpr std::int32_t kInputLow = 0;
 inline constexpr std::int32_t kInputHigh = 4095;
 
 // What the pictures are drawn from: the W x H input and labels, and the
-// gradient, computed again from the input a band at a time into
-// gradientBand (BandRows(W-1, H-1) rows of W-1 floats) and windowed to the
-// gradient's extremes in stats.
+// gradient, windowed to its extremes in stats; gradientBand
+// (BandRows(W-1, H-1) rows of W-1 floats) holds it a band at a time when
+// the window must be drawn from the float gradient.
 struct PictureSources {
   std::int32_t W = 0;
   std::int32_t H = 0;
