@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -216,6 +217,22 @@ void BM_RenderWindowedFloat(benchmark::State& state) {
   });
 }
 
+// The gradient picture as a run draws it: a band of rows at a time, from
+// the input, through the window of the run's statistics.
+void BM_DrawGradientPicture(benchmark::State& state) {
+  Run& r = Run::Get();
+  const PictureSources from{.W = r.W, .H = r.H, .input = r.image.data(), .labels = nullptr,
+                            .gradientBand = r.gradientBand.data(), .stats = &r.chain.stats};
+  TBitmap band;
+  Repeat(state, Cells(r), [&] {
+    const PictureBands bands(Picture::Gradient, from);
+    const std::int32_t bandRows = BandRows(bands.Width(), bands.Height());
+    for (std::int32_t first = 0; first < bands.Height(); first += bandRows) {
+      bands.Draw(first, std::min(bandRows, bands.Height() - first), band);
+    }
+  });
+}
+
 void BM_SaveBmpFile(benchmark::State& state) {
   const Run& r = Run::Get();
   TBitmap bitmap = SizedBitmap(r.W, r.H);
@@ -247,6 +264,7 @@ void RegisterBenchmarks() {
   benchmark::RegisterBenchmark("BM_RenderWindowed", BM_RenderWindowed)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("BM_RenderLabels", BM_RenderLabels)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("BM_RenderWindowedFloat", BM_RenderWindowedFloat)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("BM_DrawGradientPicture", BM_DrawGradientPicture)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("BM_SaveBmpFile", BM_SaveBmpFile)->Unit(benchmark::kMillisecond);
 }
 

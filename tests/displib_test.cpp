@@ -3,9 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <functional>
 #include <limits>
+#include <random>
 #include <vector>
+
+#include "functionsfloat/functionsfloat.h"
+#include "test_support.h"
 
 using namespace edgeseg;
 
@@ -68,6 +74,86 @@ TEST(RenderWindowedFloat, NotANumberAndInfinities) {
   const float inf = std::numeric_limits<float>::infinity();
   const std::vector<float> samples = {std::numeric_limits<float>::quiet_NaN(), inf, -inf, 1.5f, 10.0f};
   EXPECT_EQ(IndicesOf(samples, 0.0f, 10.0f), (std::vector<int>{0, 255, 0, 38, 255}));
+}
+
+// Every sum of squares at and beside each breakpoint, and the two ends, gets
+// from the breakpoints the colour that RenderWindowedFloat gives its
+// gradient, for windows from runs and adversarial ones.
+TEST(RenderWindowedGradient, BreakpointsHoldTheWindowAroundEachStep) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const struct {
+    float low, high;
+    bool exact;
+  } windows[] = {
+      {0.0f, 5792.6187f, true},                     // 12-bit samples' extremes
+      {1.4142135f, 4095.0f, true},                  // from the least nonzero gradient
+      {0.0f, 92681.9f, true},                       // the whole range
+      {1000.0f, 1000.0f, true},                     // one value: span 1
+      {1000.0f, std::nextafter(1000.0f, inf), true},  // narrower than a step of the gradient
+      {0.0f, 1e-30f, true},                         // a scale near the float limit
+      {4000.0f, 20.0f, true},                       // low > high counts downwards
+      {-50.0f, 30.0f, true},
+      {-inf, 10.0f, true},                          // scale 0, offset NaN: all colour 0
+      {std::numeric_limits<float>::quiet_NaN(), 10.0f, false},
+      {0.0f, std::numeric_limits<float>::denorm_min(), false},  // scale infinite
+  };
+  for (const auto& w : windows) {
+    const GradientWindow window = MakeGradientWindow(w.low, w.high);
+    ASSERT_EQ(window.exact, w.exact) << w.low << " .. " << w.high;
+    if (!window.exact) continue;
+    std::vector<std::uint64_t> sums = {0, kMaxSumOfSquares};
+    for (const std::uint64_t s : window.from) {
+      for (const std::uint64_t near : {s - 1, s, s + 1}) {
+        if (s > 0 && near <= kMaxSumOfSquares) sums.push_back(near);
+      }
+    }
+    std::vector<float> gradients;
+    for (const std::uint64_t s : sums) gradients.push_back(GradientOfSumOfSquares(s));
+    TBitmap bitmap;
+    RenderWindowedFloat(gradients.data(), bitmap, static_cast<std::int32_t>(gradients.size()), 1, w.low, w.high);
+    const auto pixels = bitmap.RowPixels(0);
+    for (std::size_t i = 0; i < sums.size(); ++i) {
+      const auto count = std::ranges::count_if(window.from, [&](std::uint64_t f) { return f <= sums[i]; });
+      std::uint8_t colour[4];
+      std::memcpy(colour, &window.colourOfCount[static_cast<std::size_t>(count)], 4);
+      ASSERT_TRUE(std::equal(colour, colour + 3, &pixels[4 * i])) << w.low << " .. " << w.high << ", s = " << sums[i];
+    }
+  }
+}
+
+// The gradient picture from the breakpoints is the float gradient's through
+// RenderWindowedFloat, whole bitmaps and a band, on random images whose
+// differences span from a few steps to the whole 16-bit range.
+TEST(RenderWindowedGradient, DrawsWhatTheFloatGradientDraws) {
+  const test::ShapeRange shapes[] = {
+      {2, 40, 2, 60, 80}, {41, 300, 2, 9, 20}, {2, 5, 500, 3000, 6}, {4097, 5000, 2, 3, 2}};
+  test::ForEachRandomShape(shapes, [](std::mt19937& random, std::int32_t W, std::int32_t H, std::uint32_t seed) {
+    const std::uint32_t amplitude = std::uint32_t{4} << random() % 15;
+    std::vector<std::uint16_t> image(static_cast<std::size_t>(W) * H);
+    for (auto& v : image) v = static_cast<std::uint16_t>(random() % amplitude);
+    std::vector<float> gradient(static_cast<std::size_t>(W - 1) * (H - 1));
+    ComputeRobertsGradient(gradient.data(), image.data(), W, H);
+    const float low = *std::ranges::min_element(gradient);
+    const float high = *std::ranges::max_element(gradient);
+    for (const auto& [l, h] : {std::pair{low, high}, {high, low}, {high / 3, high / 3 + 0.5f}}) {
+      const GradientWindow window = MakeGradientWindow(l, h);
+      TBitmap plain;
+      RenderWindowedFloat(gradient.data(), plain, W - 1, H - 1, l, h);
+      TBitmap whole;
+      RenderWindowedGradient(image.data(), W, 0, H - 1, whole, window);
+      const std::int32_t first = (H - 1) / 3;
+      TBitmap band;
+      RenderWindowedGradient(image.data(), W, first, H - 1 - first, band, window);
+      ASSERT_EQ(whole.Height(), H - 1);
+      for (std::int32_t y = 0; y < H - 1; ++y) {
+        ASSERT_TRUE(std::ranges::equal(whole.RowPixels(y), plain.RowPixels(y)))
+            << "seed " << seed << ", window " << l << " .. " << h << ", row " << y;
+        if (y >= first) {
+          ASSERT_TRUE(std::ranges::equal(band.RowPixels(y - first), plain.RowPixels(y))) << "seed " << seed;
+        }
+      }
+    }
+  });
 }
 
 TEST(RenderLabels, PaletteWithBlackBackground) {

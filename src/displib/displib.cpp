@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "common/rowblocks.h"
+#include "functionsfloat/functionsfloat.h"
 
 namespace edgeseg {
 
@@ -54,6 +56,50 @@ std::uint8_t WindowIndex(double sample, float scale, float offset) {
   return static_cast<std::uint8_t>(v);
 }
 
+// The scale and offset of a float window; a span of 0 counts as 1.
+struct FloatWindow {
+  float scale;
+  float offset;
+};
+FloatWindow MakeFloatWindow(float low, float high) {
+  float span = high - low;
+  if (span == 0.0f) span = 1.0f;
+  const float scale = 255.0f / span;
+  return {scale, low * scale};
+}
+
+// A float sum of squares s >= 0 (0 taken as 0.5) as its exponent and top
+// kKeyMantissaBits mantissa bits, less the exponent of 0.5: non-decreasing
+// in s, and one key covers about 2^-kKeyMantissaBits of s, so that where
+// a window's breakpoints are as far apart as those of a window from 0 a key
+// rarely holds one. Below 2^24 each key is a range of whole sums.
+constexpr int kKeyMantissaBits = 9;
+constexpr std::uint32_t KeyOfSquares(float squares) {
+  const float v = squares < 0.5f ? 0.5f : squares;
+  return (std::bit_cast<std::uint32_t>(v) >> (23 - kKeyMantissaBits)) - (126u << kKeyMantissaBits);
+}
+// Float sums of squares of two differences of 16-bit samples reach at most
+// the largest sum rounded to float.
+constexpr std::size_t kKeyCount = KeyOfSquares(static_cast<float>(kMaxSumOfSquares)) + 1;
+constexpr std::uint32_t kFirstInexactKey = KeyOfSquares(kExactFloatSquares);
+// colourByKey's mark, no colour word as its spare byte is set: count by the
+// breakpoints.
+constexpr Colour kSearchColour = ~ColourWord(0xFF, 0xFF, 0xFF);
+
+// The number of breakpoints at or below s: a search in 8 halvings.
+std::uint32_t CountBreakpoints(const std::array<std::uint64_t, 255>& from, std::uint64_t s) {
+  std::uint32_t count = 0;
+  for (std::uint32_t step = 128; step > 0; step /= 2) count += from[count + step - 1] <= s ? step : 0;
+  return count;
+}
+
+// The exact sum of squares of the cell whose top-left sample is at p.
+std::uint64_t SumOfSquares(const std::uint16_t* p, std::size_t width) {
+  const std::int64_t a = std::int32_t{p[0]} - p[width + 1];
+  const std::int64_t b = std::int32_t{p[1]} - p[width];
+  return static_cast<std::uint64_t>(a * a + b * b);
+}
+
 }  // namespace
 
 SampleWindow MakeSampleWindow(std::int32_t low, std::int32_t high) {
@@ -89,10 +135,9 @@ void RenderWindowed(const std::uint16_t* samples, TBitmap& bitmap, std::int32_t 
 void RenderWindowedFloat(const float* samples, TBitmap& bitmap, std::int32_t W, std::int32_t H,
                          float low, float high) {
   PrepareBitmap(bitmap, W, H);
-  float span = high - low;
-  if (span == 0.0f) span = 1.0f;
-  const float scale = 255.0f / span;
-  const float offset = low * scale;
+  const FloatWindow window = MakeFloatWindow(low, high);
+  const float scale = window.scale;
+  const float offset = window.offset;
   if (W <= 0) return;
   // The indices first, in a loop the compiler can vectorise, then the
   // colours. The indices are taken a block of rows at a time, so that short
@@ -108,6 +153,87 @@ void RenderWindowedFloat(const float* samples, TBitmap& bitmap, std::int32_t W, 
       std::uint8_t* pixel = bitmap.RowPixels(static_cast<std::int32_t>(y0 + r)).data();
       const std::uint8_t* rowIndex = index.data() + r * width;
       for (std::size_t x = 0; x < width; ++x, pixel += 4) PutColour(pixel, kMapColours[rowIndex[x]]);
+    }
+  });
+}
+
+GradientWindow MakeGradientWindow(float low, float high) {
+  GradientWindow window;
+  const FloatWindow floatWindow = MakeFloatWindow(low, high);
+  window.exact = std::isfinite(floatWindow.scale);
+  if (!window.exact) return window;
+  const bool descending = floatWindow.scale < 0.0f;
+  const auto countOf = [&floatWindow, descending](std::uint64_t s) {
+    const std::uint32_t index = WindowIndex(GradientOfSumOfSquares(s), floatWindow.scale, floatWindow.offset);
+    return descending ? 255 - index : index;
+  };
+  for (std::uint32_t k = 1; k <= 255; ++k) {
+    std::uint64_t lo = 0;
+    std::uint64_t hi = kMaxSumOfSquares + 1;
+    while (lo < hi) {
+      const std::uint64_t mid = lo + (hi - lo) / 2;
+      if (countOf(mid) >= k) {
+        hi = mid;
+      } else {
+        lo = mid + 1;
+      }
+    }
+    window.from[k - 1] = lo;
+  }
+  for (std::uint32_t c = 0; c < 256; ++c) window.colourOfCount[c] = kMapColours[descending ? 255 - c : c];
+
+  // A key below kFirstInexactKey takes the count of every breakpoint of a
+  // lower key or at its own first sum; one with a breakpoint past its first
+  // sum, or above, is counted by the breakpoints cell by cell.
+  std::vector<std::uint32_t> breakpointsAt(kKeyCount, 0);
+  std::vector<bool> search(kKeyCount, false);
+  for (const std::uint64_t s : window.from) {
+    if (s >= static_cast<std::uint64_t>(kExactFloatSquares)) continue;
+    const std::uint32_t key = KeyOfSquares(static_cast<float>(s));
+    ++breakpointsAt[key];
+    if (s > 0 && KeyOfSquares(static_cast<float>(s - 1)) == key) search[key] = true;
+  }
+  window.colourByKey.assign(kKeyCount, kSearchColour);
+  std::uint32_t below = 0;
+  for (std::size_t key = 0; key < kFirstInexactKey; ++key) {
+    below += breakpointsAt[key];
+    if (!search[key]) window.colourByKey[key] = window.colourOfCount[below];
+  }
+  return window;
+}
+
+void RenderWindowedGradient(const std::uint16_t* samples, std::int32_t W, std::int32_t firstRow, std::int32_t rows,
+                            TBitmap& bitmap, const GradientWindow& window) {
+  PrepareBitmap(bitmap, W - 1, rows);
+  if (W < 2 || rows <= 0) return;
+  const std::size_t width = static_cast<std::size_t>(W);
+  const std::size_t first = static_cast<std::size_t>(firstRow);
+  // The keys of a block of rows first, as one range in a loop the compiler
+  // can vectorise (the last column reads across the row end and is left
+  // out), then the colours. A float sum of squares below 2^24 is exact, and
+  // one of 2^24 or more comes from an exact sum of 2^24 or more.
+  const std::size_t blockRows = BlockRows(width);
+  std::vector<std::uint32_t> keys(blockRows * width);
+  const Colour* const colourByKey = window.colourByKey.data();
+  ForEachRowBlock(first, first + static_cast<std::size_t>(rows), blockRows, [&](std::size_t y0, std::size_t count) {
+    const std::uint16_t* top = samples + y0 * width;
+    const std::size_t cells = count * width - 1;
+    for (std::size_t k = 0; k < cells; ++k) {
+      const auto a = static_cast<float>(std::int32_t{top[k]} - top[k + width + 1]);
+      const auto b = static_cast<float>(std::int32_t{top[k + 1]} - top[k + width]);
+      keys[k] = KeyOfSquares(a * a + b * b);
+    }
+    for (std::size_t r = 0; r < count; ++r) {
+      std::uint8_t* pixel = bitmap.RowPixels(static_cast<std::int32_t>(y0 - first + r)).data();
+      const std::uint32_t* rowKeys = keys.data() + r * width;
+      const std::uint16_t* rowTop = top + r * width;
+      for (std::size_t x = 0; x + 1 < width; ++x, pixel += 4) {
+        Colour colour = colourByKey[rowKeys[x]];
+        if (colour == kSearchColour) {
+          colour = window.colourOfCount[CountBreakpoints(window.from, SumOfSquares(rowTop + x, width))];
+        }
+        PutColour(pixel, colour);
+      }
     }
   });
 }

@@ -78,6 +78,38 @@ void RenderWindowed(const std::uint16_t* samples, TBitmap& bitmap, std::int32_t 
 void RenderWindowedFloat(const float* samples, TBitmap& bitmap, std::int32_t W, std::int32_t H,
                          float low, float high);
 
+// The window [low, high] of RenderWindowedFloat, seen from the Roberts
+// gradient's sum of squares s (GradientOfSumOfSquares in functionsfloat.h)
+// rather than from the gradient: a picture drawn a band of rows at a time
+// makes it once. When the window's scale 255/span is finite, the colour
+// index is a monotone function of the gradient (the gradient times the
+// scale is exact in double, and each later rounding and the clamp keep the
+// order), and so of s. from[k-1] is then the smallest s whose index, counted
+// the window's way up (255 - index when the scale is negative), is at least
+// k, or kMaxSumOfSquares + 1 when there is none; a cell's count is the
+// number of k with s >= from[k-1], found by comparisons alone.
+// colourByKey holds the colour word of each key of a float sum of squares
+// (its exponent and top mantissa bits), or a word with its spare byte set
+// where a breakpoint falls inside the key's range of s or the sum may be
+// inexact, and the cell is counted by the breakpoints. When the scale is
+// infinite or NaN, exact is false and nothing else is set: such a window is
+// drawn from the float gradient.
+struct GradientWindow {
+  bool exact = false;
+  std::array<std::uint64_t, 255> from{};
+  std::array<std::uint32_t, 256> colourOfCount{};  // the colour word of each count
+  std::vector<std::uint32_t> colourByKey;
+};
+GradientWindow MakeGradientWindow(float low, float high);
+
+// Draws the cells of rows firstRow to firstRow + rows - 1 of the Roberts
+// gradient of the W x H samples through an exact window into the bitmap,
+// sized to (W-1) x rows: byte for byte what RenderWindowedFloat draws from
+// ComputeRobertsGradient's values for those rows. Requires window.exact and
+// 0 <= firstRow, firstRow + rows <= H - 1.
+void RenderWindowedGradient(const std::uint16_t* samples, std::int32_t W, std::int32_t firstRow, std::int32_t rows,
+                            TBitmap& bitmap, const GradientWindow& window);
+
 // Label 0 is black; any other label takes LabelPalette[label mod 16].
 void RenderLabels(const std::uint16_t* labels, TBitmap& bitmap, std::int32_t W, std::int32_t H);
 

@@ -14,6 +14,7 @@ PictureBands::PictureBands(Picture which, const PictureSources& from)
       width_(which == Picture::Gradient ? from.W - 1 : from.W),
       height_(which == Picture::Gradient ? from.H - 1 : from.H) {
   if (which == Picture::Input) inputWindow_ = MakeSampleWindow(kInputLow, kInputHigh);
+  if (which == Picture::Gradient) gradientWindow_ = MakeGradientWindow(from.stats->minValue, from.stats->maxValue);
 }
 
 void PictureBands::Draw(std::int32_t first, std::int32_t rows, TBitmap& band) const {
@@ -28,6 +29,10 @@ void PictureBands::Draw(std::int32_t first, std::int32_t rows, TBitmap& band) co
       RenderLabels(rowOf(from_.labels, first), band, width_, rows);
       return;
     case Picture::Gradient:
+      if (gradientWindow_.exact) {
+        RenderWindowedGradient(from_.input, from_.W, first, rows, band, gradientWindow_);
+        return;
+      }
       ComputeRobertsGradient(from_.gradientBand, from_.input, from_.W, from_.H, first, first + rows);
       RenderWindowedFloat(from_.gradientBand, band, width_, rows, from_.stats->minValue, from_.stats->maxValue);
       return;

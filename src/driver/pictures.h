@@ -21,9 +21,9 @@ inline constexpr std::int32_t kInputLow = 0;
 inline constexpr std::int32_t kInputHigh = 4095;
 
 // What the pictures are drawn from: the W x H input and labels, and the
-// gradient, computed again from the input a band at a time into
-// gradientBand (BandRows(W-1, H-1) rows of W-1 floats) and windowed to the
-// gradient's extremes in stats.
+// gradient, windowed to its extremes in stats; gradientBand
+// (BandRows(W-1, H-1) rows of W-1 floats) holds it a band at a time when
+// the window must be drawn from the float gradient.
 struct PictureSources {
   std::int32_t W = 0;
   std::int32_t H = 0;
@@ -35,7 +35,10 @@ struct PictureSources {
 
 // One picture of the sources, drawn a band of rows at a time: W x H, or
 // (W-1) x (H-1) for the gradient. What every band needs (the input's colour
-// window) is made once, with the picture.
+// window, the gradient's breakpoints) is made once, with the picture. The
+// gradient picture is drawn from the input's sums of squares through the
+// breakpoints, or, for a window they cannot serve (an infinite or NaN
+// scale), from the float gradient in gradientBand: the same bytes.
 class PictureBands {
  public:
   PictureBands(Picture which, const PictureSources& from);
@@ -50,6 +53,7 @@ class PictureBands {
   std::int32_t width_;
   std::int32_t height_;
   SampleWindow inputWindow_;
+  GradientWindow gradientWindow_;
 };
 
 // Writes the three pictures of the sources, the labels' released as soon as

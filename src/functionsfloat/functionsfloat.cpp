@@ -37,15 +37,8 @@ int FirstBinWhere(const std::array<std::int32_t, kHistogramBins>& histogram, Rea
 float RobertsCross(const std::uint16_t* p, std::size_t width) {
   const auto a = static_cast<double>(std::int32_t{p[0]} - p[width + 1]);
   const auto b = static_cast<double>(std::int32_t{p[1]} - p[width]);
-  return static_cast<float>(std::sqrt(a * a + b * b));
+  return RootOfDoubleSquares(a * a + b * b);
 }
-
-// Below 2^24 every integer is a float. A sum of squares below it is then
-// exact in float too, and its float square root is the float nearest the
-// exact root, as is the double root rounded to float: double has more than
-// twice float's precision plus two bits, so the second rounding cannot move
-// a square root.
-constexpr float kExactFloatSquares = 16777216.0f;
 
 // The gradients of count cells from the one whose top-left pixel is at top.
 // Float arithmetic first, four cells in one instruction; a range in which
@@ -58,7 +51,7 @@ void CrossRange(float* out, const std::uint16_t* top, std::size_t count, std::si
     const auto b = static_cast<float>(std::int32_t{top[k + 1]} - top[k + width]);
     const float squares = a * a + b * b;
     inexact |= squares >= kExactFloatSquares ? 1 : 0;
-    out[k] = std::sqrt(squares);
+    out[k] = RootOfExactFloatSquares(squares);
   }
   if (inexact == 0) return;
   for (std::size_t k = 0; k < count; ++k) out[k] = RobertsCross(top + k, width);

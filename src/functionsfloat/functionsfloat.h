@@ -7,11 +7,35 @@
 // array of 32-bit floats of that size.
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 
 #include "edgeseg/gradientstats.h"
 
 namespace edgeseg {
+
+// The gradient of a cell is a function of s = a*a + b*b alone (a and b as
+// below, so 0 <= s <= kMaxSumOfSquares < 2^33), non-decreasing in s. Below
+// 2^24 every integer is a float, a sum of squares below it is exact in float
+// too, and its float square root is the float nearest the exact root; above,
+// the sum is exact in double and its root is rounded to float. Both are the
+// float nearest the exact root where both apply: double has more than twice
+// float's precision plus two bits, so the second rounding cannot move a
+// square root. The gradient code takes these two roots, and the gradient
+// picture finds its colours' bounds over s through GradientOfSumOfSquares.
+inline constexpr std::uint64_t kMaxSumOfSquares = std::uint64_t{2} * 65535 * 65535;
+inline constexpr float kExactFloatSquares = 16777216.0f;  // 2^24
+
+// The root of a sum of squares below 2^24, computed in float.
+inline float RootOfExactFloatSquares(float squares) { return std::sqrt(squares); }
+
+// The root of any sum of squares, computed in double.
+inline float RootOfDoubleSquares(double squares) { return static_cast<float>(std::sqrt(squares)); }
+
+inline float GradientOfSumOfSquares(std::uint64_t s) {
+  return s < static_cast<std::uint64_t>(kExactFloatSquares) ? RootOfExactFloatSquares(static_cast<float>(s))
+                                     : RootOfDoubleSquares(static_cast<double>(s));
+}
 
 // Writes the Roberts-cross magnitude sqrt(a*a + b*b), with
 // a = I(x,y) - I(x+1,y+1) and b = I(x+1,y) - I(x,y+1), rounded to nearest,
