@@ -172,7 +172,7 @@ void BM_ReadTextImage(benchmark::State& state) {
   CountBytes(state, static_cast<std::int64_t>(r.text.size()));
 }
 
-// The same two steps with one form forced, for each form the processor
+// A step with one form forced, for each form the processor
 // runs, so that the forms can be weighed against each other.
 template <void (*Step)(benchmark::State&)>
 void BM_InForm(benchmark::State& state, Form form) {
@@ -243,28 +243,30 @@ void BM_SaveBmpFile(benchmark::State& state) {
 }
 
 // In the order of a run: the reading, each step of the chain, the outputs.
-void RegisterBenchmarks() {
-  benchmark::RegisterBenchmark("BM_ScanTextImageSize", BM_ScanTextImageSize)->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("BM_ReadTextImage", BM_ReadTextImage)->Unit(benchmark::kMillisecond);
+// A step with forms also once in each form the processor runs, as NAME/FORM.
+template <void (*Step)(benchmark::State&)>
+void RegisterWithForms(const std::string& name) {
+  benchmark::RegisterBenchmark(name.c_str(), Step)->Unit(benchmark::kMillisecond);
   for (const Form form : BuiltForms()) {
     if (!ProcessorRuns(form)) continue;
-    benchmark::RegisterBenchmark((std::string("BM_ScanTextImageSize/") + FormName(form)).c_str(),
-                                 BM_InForm<BM_ScanTextImageSize>, form)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark((std::string("BM_ReadTextImage/") + FormName(form)).c_str(),
-                                 BM_InForm<BM_ReadTextImage>, form)
+    benchmark::RegisterBenchmark((name + "/" + FormName(form)).c_str(), BM_InForm<Step>, form)
         ->Unit(benchmark::kMillisecond);
   }
+}
+
+void RegisterBenchmarks() {
+  RegisterWithForms<BM_ScanTextImageSize>("BM_ScanTextImageSize");
+  RegisterWithForms<BM_ReadTextImage>("BM_ReadTextImage");
   benchmark::RegisterBenchmark("BM_ComputeRobertsGradient", BM_ComputeRobertsGradient)->Unit(benchmark::kMillisecond);
   for (std::size_t i = 0; i < kAnalysisSteps.size(); ++i) {
     benchmark::RegisterBenchmark((std::string("BM_") + kAnalysisSteps[i].name).c_str(), BM_AnalysisStep, i)
         ->Unit(benchmark::kMillisecond);
   }
-  benchmark::RegisterBenchmark("BM_WriteTextImage", BM_WriteTextImage)->Unit(benchmark::kMillisecond);
+  RegisterWithForms<BM_WriteTextImage>("BM_WriteTextImage");
   benchmark::RegisterBenchmark("BM_RenderWindowed", BM_RenderWindowed)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("BM_RenderLabels", BM_RenderLabels)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("BM_RenderWindowedFloat", BM_RenderWindowedFloat)->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("BM_DrawGradientPicture", BM_DrawGradientPicture)->Unit(benchmark::kMillisecond);
+  RegisterWithForms<BM_DrawGradientPicture>("BM_DrawGradientPicture");
   benchmark::RegisterBenchmark("BM_SaveBmpFile", BM_SaveBmpFile)->Unit(benchmark::kMillisecond);
 }
 

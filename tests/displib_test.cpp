@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "functionsfloat/functionsfloat.h"
+#include "forms_support.h"
 #include "test_support.h"
 
 using namespace edgeseg;
@@ -122,9 +123,11 @@ TEST(RenderWindowedGradient, BreakpointsHoldTheWindowAroundEachStep) {
 }
 
 // The gradient picture from the breakpoints is the float gradient's through
-// RenderWindowedFloat, whole bitmaps and a band, on random images whose
-// differences span from a few steps to the whole 16-bit range.
-TEST(RenderWindowedGradient, DrawsWhatTheFloatGradientDraws) {
+// RenderWindowedFloat, whole bitmaps and a band, in every form, on random
+// images whose differences span from a few steps to the whole 16-bit range.
+class GradientForms : public test::ForcedForm {};
+
+TEST_P(GradientForms, DrawWhatTheFloatGradientDraws) {
   const test::ShapeRange shapes[] = {
       {2, 40, 2, 60, 80}, {41, 300, 2, 9, 20}, {2, 5, 500, 3000, 6}, {4097, 5000, 2, 3, 2}};
   test::ForEachRandomShape(shapes, [](std::mt19937& random, std::int32_t W, std::int32_t H, std::uint32_t seed) {
@@ -155,6 +158,8 @@ TEST(RenderWindowedGradient, DrawsWhatTheFloatGradientDraws) {
     }
   });
 }
+
+EDGESEG_INSTANTIATE_FOR_EACH_FORM(GradientForms);
 
 TEST(RenderLabels, PaletteWithBlackBackground) {
   const std::vector<std::uint16_t> labels = {0, 1, 2, 3, 14, 16, 65535};

@@ -30,6 +30,17 @@
 #define EDGESEG_TARGET_AVX512 __attribute__((target("ssse3,sse4.1,popcnt,avx2,bmi,bmi2,avx512f,avx512bw")))
 #define EDGESEG_TARGET_AVX512_VBMI \
   __attribute__((target("ssse3,sse4.1,popcnt,avx2,bmi,bmi2,avx512f,avx512bw,avx512vbmi,avx512vbmi2")))
+// GCC 12's AVX-512 headers start the unmasked forms of some intrinsics from
+// an undefined register that it then reports as maybe uninitialized: the
+// AVX-512 forms stand between these two.
+#if defined(__clang__)
+#define EDGESEG_BEGIN_AVX512_FORMS
+#define EDGESEG_END_AVX512_FORMS
+#else
+#define EDGESEG_BEGIN_AVX512_FORMS \
+  _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wmaybe-uninitialized\"")
+#define EDGESEG_END_AVX512_FORMS _Pragma("GCC diagnostic pop")
+#endif
 #endif
 
 namespace edgeseg {

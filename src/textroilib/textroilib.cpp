@@ -82,12 +82,7 @@ char* AppendSamples(char* out, const std::uint16_t* samples, std::size_t count) 
 }
 
 #if EDGESEG_HAS_X86_FORMS
-// GCC 12's AVX-512 headers start the unmasked forms of these intrinsics
-// from an undefined register that it then reports as maybe uninitialized.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+EDGESEG_BEGIN_AVX512_FORMS
 // AppendSamples eight samples at a time, for the AVX-512 form (BW, VBMI2).
 // Each sample takes a 64-bit lane: its five decimal digits, most
 // significant first, then a space. Four divisions by 10 (a high multiply
@@ -129,9 +124,7 @@ EDGESEG_TARGET_AVX512_VBMI char* AppendSamplesAvx512(char* out, const std::uint1
   }
   return out;
 }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+EDGESEG_END_AVX512_FORMS
 #endif
 
 // The most text one sample can take: five digits and a separator.
