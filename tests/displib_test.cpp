@@ -161,6 +161,35 @@ TEST_P(GradientForms, DrawWhatTheFloatGradientDraws) {
 
 EDGESEG_INSTANTIATE_FOR_EACH_FORM(GradientForms);
 
+// Every form paints each label its palette entry and keeps each pixel's
+// spare byte, at every row length up to a few vectors.
+class PaletteForms : public test::ForcedForm {};
+
+TEST_P(PaletteForms, PaintEachLabelItsEntry) {
+  std::mt19937 random(7);
+  for (std::int32_t W = 1; W <= 70; ++W) {
+    std::vector<std::uint16_t> labels(static_cast<std::size_t>(W) * 2);
+    for (auto& v : labels) v = random() % 3 == 0 ? 0 : static_cast<std::uint16_t>(random());
+    TBitmap bitmap;
+    RenderLabels(labels.data(), bitmap, W, 2);
+    for (std::int32_t y = 0; y < 2; ++y) {
+      for (std::int32_t x = 0; x < W; ++x) bitmap.RowPixels(y)[4 * x + 3] = static_cast<std::uint8_t>(x + 1);
+    }
+    RenderLabels(labels.data(), bitmap, W, 2);
+    for (std::int32_t y = 0; y < 2; ++y) {
+      for (std::int32_t x = 0; x < W; ++x) {
+        const std::uint16_t label = labels[static_cast<std::size_t>(y * W + x)];
+        const auto& entry = LabelPalette[label & 15];
+        const Rgb expected = label == 0 ? Rgb{0, 0, 0} : Rgb{entry[2], entry[1], entry[0]};
+        ASSERT_EQ(ColourAt(bitmap, x, y), expected) << "width " << W << ", label " << label;
+        ASSERT_EQ(bitmap.RowPixels(y)[4 * x + 3], x + 1) << "width " << W;
+      }
+    }
+  }
+}
+
+EDGESEG_INSTANTIATE_FOR_EACH_FORM(PaletteForms);
+
 TEST(RenderLabels, PaletteWithBlackBackground) {
   const std::vector<std::uint16_t> labels = {0, 1, 2, 3, 14, 16, 65535};
   TBitmap bitmap;
