@@ -109,10 +109,6 @@ void GradientStatsAccumulator::AddRows(const float* rows, std::int32_t count) {
   double sumSquares = sumSquares_;
   float lowest = lowest_;
   float highest = highest_;
-  // The samples of odd columns are counted in a histogram of their own:
-  // long runs of samples in one bin (most of a photograph's gradient lies
-  // near 0) would otherwise wait each time for the increment before.
-  std::array<std::int32_t, kHistogramBins> oddColumns{};
   for (std::int32_t y = std::max(first, 1); y < std::min(nextRow_, h_ - 1); ++y) {
     const float* row = rows + static_cast<std::size_t>(y - first) * static_cast<std::size_t>(w_);
     for (std::int32_t x = 1; x < w_ - 1; ++x) {
@@ -121,10 +117,9 @@ void GradientStatsAccumulator::AddRows(const float* rows, std::int32_t count) {
       highest = v > highest ? v : highest;
       sum += v;
       sumSquares += static_cast<double>(v) * v;
-      ++((x & 1) != 0 ? oddColumns : histogram_)[BinOf(v)];
+      ++histogram_[BinOf(v)];
     }
   }
-  for (int k = 0; k < kHistogramBins; ++k) histogram_[k] += oddColumns[k];
   sum_ = sum;
   sumSquares_ = sumSquares;
   lowest_ = lowest;
