@@ -83,55 +83,6 @@ char* AppendSamples(char* out, const std::uint16_t* samples, std::size_t count) 
 }
 
 #if EDGESEG_HAS_X86_FORMS
-// The five decimal digits of each of four samples, most significant first
-// in bytes 0 to 4 of the sample's 64-bit lane: four divisions by 10, each a
-// high multiply and a shift. The AVX-512 form below does the same eight
-// samples at a time.
-EDGESEG_TARGET_AVX2 __m256i FiveDigitsOfFour(const std::uint16_t* samples) {
-  __m256i rest = _mm256_cvtepu16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples)));
-  __m256i lanes = _mm256_setzero_si256();
-  for (int digit = 4; digit >= 0; --digit) {
-    const __m256i tenth = _mm256_srli_epi16(_mm256_mulhi_epu16(rest, _mm256_set1_epi16(-13107)), 3);  // 52429
-    const __m256i last = _mm256_sub_epi16(rest, _mm256_mullo_epi16(tenth, _mm256_set1_epi16(10)));
-    lanes = _mm256_or_si256(lanes, _mm256_slli_epi64(last, 8 * digit));
-    rest = tenth;
-  }
-  return lanes;
-}
-
-// AppendSamples four samples at a time, for the AVX2 form: the digits from
-// FiveDigitsOfFour, then each sample's text from its first non-zero digit
-// (its last digit at least) and a space, written as one 8-byte store that
-// the next sample partly overwrites. Needs two bytes of room past the text.
-EDGESEG_TARGET_AVX2 char* AppendSamplesAvx2(char* out, const std::uint16_t* samples, std::size_t count) {
-  std::size_t x = 0;
-  while (count - x >= 8) {
-    if (EightZeros(samples + x)) {  // background, most of a label image
-      std::memcpy(out, kEightZeros, kEightZerosLength);
-      out += kEightZerosLength;
-      x += 8;
-      continue;
-    }
-    for (const std::size_t end = x + 8; x < end; x += 4) {
-      alignas(32) std::uint64_t lanes[4];
-      _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), FiveDigitsOfFour(samples + x));
-      for (const std::uint64_t digits : lanes) {
-        // Bytes 0 to 3 that are zero and come before the first non-zero
-        // digit are dropped; the units digit in byte 4 always stays.
-        const int dropped = std::countr_zero(digits | std::uint64_t{1} << 32) / 8;
-        const std::uint64_t text = (digits | 0x0000203030303030) >> (8 * dropped);
-        std::memcpy(out, &text, sizeof text);
-        out += 6 - dropped;
-      }
-    }
-  }
-  for (; x < count; ++x) {
-    out = AppendDecimal(out, samples[x]);
-    *out++ = ' ';
-  }
-  return out;
-}
-
 EDGESEG_BEGIN_AVX512_FORMS
 // AppendSamples eight samples at a time, for the AVX-512 form (BW, VBMI2).
 // Each sample takes a 64-bit lane: its five decimal digits, most
@@ -184,8 +135,6 @@ constexpr std::size_t kMaxSampleText = 6;
 // stay in the cache between being formatted and being written, large enough
 // that the calls cost nothing next to the bytes.
 constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
-// Room past a piece for the AVX2 form's last 8-byte store.
-constexpr std::size_t kPieceSlack = 8;
 
 }  // namespace
 
@@ -214,14 +163,13 @@ std::int32_t WriteTextImage(const std::string& name, const std::uint16_t* image,
   // sample might not fit, also inside a row, however long rows are.
   const std::size_t width = W > 0 ? static_cast<std::size_t>(W) : 0;
   const std::size_t height = H > 0 && width > 0 ? static_cast<std::size_t>(H) : 0;
-  const auto piece = ObtainBuffer<char>(kPieceBytes + kPieceSlack);
+  const auto piece = ObtainBuffer<char>(kPieceBytes);
   std::size_t y = 0;
   std::size_t x = 0;
   std::size_t written = 0;
   char* (*const append)(char*, const std::uint16_t*, std::size_t) =
 #if EDGESEG_HAS_X86_FORMS
       ChosenForm() == Form::kAvx512 ? AppendSamplesAvx512 :
-      ChosenForm() == Form::kAvx2 ? AppendSamplesAvx2 :
 #endif
       AppendSamples;
   WriteFileInPieces(name, [&]() -> std::span<const std::byte> {
