@@ -194,20 +194,19 @@ GradientWindow MakeGradientWindow(float low, float high) {
 
   // A key below kFirstInexactKey takes the count of every breakpoint of a
   // lower key or at its own first sum; one with a breakpoint past its first
-  // sum, or above, is counted by the breakpoints cell by cell.
-  std::vector<std::uint32_t> breakpointsAt(kKeyCount, 0);
-  std::vector<bool> search(kKeyCount, false);
-  for (const std::uint64_t s : window.from) {
-    if (s >= static_cast<std::uint64_t>(kExactFloatSquares)) continue;
-    const std::uint32_t key = KeyOfSquares(static_cast<float>(s));
-    ++breakpointsAt[key];
-    if (s > 0 && KeyOfSquares(static_cast<float>(s - 1)) == key) search[key] = true;
-  }
+  // sum, or above, is counted by the breakpoints cell by cell. The
+  // breakpoints ascend, and so do their keys: one walk over both.
   window.colourByKey.assign(kKeyCount, kSearchColour);
-  std::uint32_t below = 0;
-  for (std::size_t key = 0; key < kFirstInexactKey; ++key) {
-    below += breakpointsAt[key];
-    if (!search[key]) window.colourByKey[key] = window.colourOfCount[below];
+  std::size_t below = 0;
+  for (std::uint32_t key = 0; key < kFirstInexactKey; ++key) {
+    bool search = false;
+    for (; below < window.from.size() && window.from[below] < static_cast<std::uint64_t>(kExactFloatSquares) &&
+           KeyOfSquares(static_cast<float>(window.from[below])) == key;
+         ++below) {
+      const std::uint64_t s = window.from[below];
+      search = search || (s > 0 && KeyOfSquares(static_cast<float>(s - 1)) == key);
+    }
+    if (!search) window.colourByKey[key] = window.colourOfCount[below];
   }
   return window;
 }
