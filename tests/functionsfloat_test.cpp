@@ -7,7 +7,10 @@
 #include <cstring>
 #include <limits>
 #include <tuple>
+#include <random>
 #include <vector>
+
+#include "test_support.h"
 
 using namespace edgeseg;
 
@@ -264,6 +267,30 @@ TEST(BinarizeGradient, MarksSamplesStrictlyAboveTheThreshold) {
   std::vector<std::uint16_t> mask(6, 7);
   BinarizeGradient(mask.data(), gradient.data(), 3, 2, 8.0f);
   EXPECT_EQ(mask, (std::vector<std::uint16_t>{0, 0, 1, 1, 0, 0}));
+}
+
+// From the sums of squares alone, the mask is BinarizeGradient's of the
+// float gradient, short rows and wide, with differences small and up to the
+// whole 16-bit range (sums past 2^24), at thresholds just around gradient
+// values, between them, above them all, negative and NaN.
+TEST(BinarizeRobertsGradient, MarksWhatTheFloatGradientMarks) {
+  const test::ShapeRange shapes[] = {{2, 40, 2, 60, 60}, {41, 300, 2, 9, 20}, {4097, 5000, 2, 3, 2}};
+  test::ForEachRandomShape(shapes, [](std::mt19937& random, std::int32_t W, std::int32_t H, std::uint32_t seed) {
+    const std::uint32_t amplitude = std::uint32_t{4} << random() % 15;
+    std::vector<std::uint16_t> image(static_cast<std::size_t>(W) * H);
+    for (auto& v : image) v = static_cast<std::uint16_t>(random() % amplitude);
+    std::vector<float> gradient(static_cast<std::size_t>(W - 1) * (H - 1));
+    ComputeRobertsGradient(gradient.data(), image.data(), W, H);
+    const float some = gradient[random() % gradient.size()];
+    for (const float threshold : {some, std::nextafter(some, 0.0f), std::nextafter(some, 1e30f), some + 0.5f,
+                                  -1.0f, 1e30f, std::numeric_limits<float>::quiet_NaN()}) {
+      std::vector<std::uint16_t> expected(gradient.size());
+      BinarizeGradient(expected.data(), gradient.data(), W - 1, H - 1, threshold);
+      std::vector<std::uint16_t> mask(gradient.size(), 7);
+      BinarizeRobertsGradient(mask.data(), image.data(), W, H, 0, H - 1, threshold);
+      ASSERT_EQ(mask, expected) << "seed " << seed << ", threshold " << threshold;
+    }
+  });
 }
 
 }  // namespace

@@ -178,17 +178,7 @@ GradientWindow MakeGradientWindow(float low, float high) {
     return descending ? 255 - index : index;
   };
   for (std::uint32_t k = 1; k <= 255; ++k) {
-    std::uint64_t lo = 0;
-    std::uint64_t hi = kMaxSumOfSquares + 1;
-    while (lo < hi) {
-      const std::uint64_t mid = lo + (hi - lo) / 2;
-      if (countOf(mid) >= k) {
-        hi = mid;
-      } else {
-        lo = mid + 1;
-      }
-    }
-    window.from[k - 1] = lo;
+    window.from[k - 1] = FirstSumWhere([&countOf, k](std::uint64_t s) { return countOf(s) >= k; });
   }
   for (std::uint32_t c = 0; c < 256; ++c) window.colourOfCount[c] = kMapColours[descending ? 255 - c : c];
 

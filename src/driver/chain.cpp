@@ -50,12 +50,7 @@ const std::array<AnalysisStep, 12> kAnalysisSteps = {{
      [](AnalysisBuffers& b) { b.threshold = SelectGradientThreshold(b.stats); }},
     {AnalysisStepId::kBinarize, "ComputeRobertsGradient/BinarizeGradient",
      RunStage::kGradient, kSilent, AnalysisOutput::kCellMask,
-     [](AnalysisBuffers& b) {
-       ForEachGradientBand(b, [&b](const float* band, std::int32_t first, std::int32_t rows) {
-         BinarizeGradient(b.cellMask + static_cast<std::size_t>(first) * static_cast<std::size_t>(CellsW(b)), band,
-                          CellsW(b), rows, b.threshold);
-       });
-     }},
+     [](AnalysisBuffers& b) { BinarizeRobertsGradient(b.cellMask, b.input, b.W, b.H, 0, b.H - 1, b.threshold); }},
     // Close the edge cells: background reached from the frame takes the key,
     // what it cannot reach is enclosed and becomes foreground.
     {AnalysisStepId::kMarkCellFrame, "SetBorderZeros/cells", RunStage::kClosing, kSilent, AnalysisOutput::kCellMask,

@@ -57,35 +57,79 @@ void CrossRange(float* out, const std::uint16_t* top, std::size_t count, std::si
   for (std::size_t k = 0; k < count; ++k) out[k] = RobertsCross(top + k, width);
 }
 
-}  // namespace
+// The mask of count cells from the one whose top-left pixel is at top: 1
+// where the sum of squares reaches from (FirstSumAbove), as floats first, as
+// the gradient is; a range whose float sums reached 2^24 is taken again
+// exactly when from lies above 2^24, the one case in which a rounded sum
+// could land on the wrong side.
+void BinarizeRange(std::uint16_t* out, const std::uint16_t* top, std::size_t count, std::size_t width,
+                   std::uint64_t from) {
+  const auto fromAsFloat = static_cast<float>(from);
+  int inexact = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const auto a = static_cast<float>(std::int32_t{top[k]} - top[k + width + 1]);
+    const auto b = static_cast<float>(std::int32_t{top[k + 1]} - top[k + width]);
+    const float squares = a * a + b * b;
+    inexact |= squares >= kExactFloatSquares ? 1 : 0;
+    out[k] = squares >= fromAsFloat ? 1 : 0;
+  }
+  if (inexact == 0 || from <= static_cast<std::uint64_t>(kExactFloatSquares)) return;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::int64_t a = std::int32_t{top[k]} - top[k + width + 1];
+    const std::int64_t b = std::int32_t{top[k + 1]} - top[k + width];
+    out[k] = static_cast<std::uint64_t>(a * a + b * b) >= from ? 1 : 0;
+  }
+}
 
-void ComputeRobertsGradient(float* gradient, const std::uint16_t* image, std::int32_t W,
-                            std::int32_t H, std::int32_t firstRow, std::int32_t endRow) {
-  if (W < 2 || H < 2 || firstRow >= endRow) return;
-  const std::size_t width = static_cast<std::size_t>(W);
+// Calls range(out, top, count) to write the values of count cells from the
+// one whose top-left pixel is at top, so that the cell rows firstRow to
+// endRow - 1 of the image land in order from out on. Short rows go a block
+// at a time: the block's top-left pixels as one range into scratch, whose
+// last column reads across the row end and is then left out by a pick
+// pattern that is the same for every block (a row-by-row copy would cost
+// more than the cells for rows of a few samples).
+template <class T, class Range>
+void ForEachCellRange(T* out, const std::uint16_t* image, std::size_t width, std::size_t first, std::size_t end,
+                      Range range) {
   const std::size_t cellWidth = width - 1;
-  const std::size_t first = static_cast<std::size_t>(firstRow);
-  const std::size_t end = static_cast<std::size_t>(endRow);
   if (width >= kShortRowWidth) {
-    for (std::size_t y = first; y < end; ++y, gradient += cellWidth) {
-      CrossRange(gradient, image + y * width, cellWidth, width);
-    }
+    for (std::size_t y = first; y < end; ++y, out += cellWidth) range(out, image + y * width, cellWidth);
     return;
   }
-  // Short rows go a block at a time: the block's top-left pixels as one
-  // range, whose last column reads across the row end and is then left out
-  // by a pick pattern that is the same for every block.
   const std::size_t blockRows = BlockRows(width);
-  float cells[kBlockSamples];
+  T cells[kBlockSamples];
   std::uint16_t pick[kBlockSamples];
   for (std::size_t o = 0; o < blockRows * cellWidth; ++o) {
     pick[o] = static_cast<std::uint16_t>(o / cellWidth * width + o % cellWidth);
   }
   ForEachRowBlock(first, end, blockRows, [&](std::size_t y0, std::size_t rows) {
     // The block's very last pixel has no cell and nothing right of it.
-    CrossRange(cells, image + y0 * width, rows * width - 1, width);
-    for (std::size_t o = 0; o < rows * cellWidth; ++o) *gradient++ = cells[pick[o]];
+    range(cells, image + y0 * width, rows * width - 1);
+    for (std::size_t o = 0; o < rows * cellWidth; ++o) *out++ = cells[pick[o]];
   });
+}
+
+}  // namespace
+
+void ComputeRobertsGradient(float* gradient, const std::uint16_t* image, std::int32_t W,
+                            std::int32_t H, std::int32_t firstRow, std::int32_t endRow) {
+  if (W < 2 || H < 2 || firstRow >= endRow) return;
+  const std::size_t width = static_cast<std::size_t>(W);
+  ForEachCellRange(gradient, image, width, static_cast<std::size_t>(firstRow), static_cast<std::size_t>(endRow),
+                   [width](float* out, const std::uint16_t* top, std::size_t count) {
+                     CrossRange(out, top, count, width);
+                   });
+}
+
+void BinarizeRobertsGradient(std::uint16_t* mask, const std::uint16_t* image, std::int32_t W, std::int32_t H,
+                             std::int32_t firstRow, std::int32_t endRow, float threshold) {
+  if (W < 2 || H < 2 || firstRow >= endRow) return;
+  const std::size_t width = static_cast<std::size_t>(W);
+  const std::uint64_t from = FirstSumAbove(threshold);
+  ForEachCellRange(mask, image, width, static_cast<std::size_t>(firstRow), static_cast<std::size_t>(endRow),
+                   [width, from](std::uint16_t* out, const std::uint16_t* top, std::size_t count) {
+                     BinarizeRange(out, top, count, width, from);
+                   });
 }
 
 GradientStatsAccumulator::GradientStatsAccumulator(std::int32_t w, std::int32_t h) : w_(w), h_(h) {

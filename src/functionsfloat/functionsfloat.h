@@ -100,4 +100,38 @@ void WriteDomainErrorReport();
 void BinarizeGradient(std::uint16_t* mask, const float* gradient, std::int32_t w,
                       std::int32_t h, float threshold);
 
+// The smallest sum of squares s for which reached(s) holds, or
+// kMaxSumOfSquares + 1 when none does, by bisection; reached must never
+// turn false as s grows, as a test of the gradient against a bound never
+// does.
+template <class Reached>
+std::uint64_t FirstSumWhere(Reached reached) {
+  std::uint64_t lo = 0;
+  std::uint64_t hi = kMaxSumOfSquares + 1;
+  while (lo < hi) {
+    const std::uint64_t mid = lo + (hi - lo) / 2;
+    if (reached(mid)) {
+      hi = mid;
+    } else {
+      lo = mid + 1;
+    }
+  }
+  return lo;
+}
+
+// The smallest sum of squares whose gradient exceeds threshold: a cell's
+// gradient exceeds the threshold exactly when its sum of squares reaches
+// this one.
+inline std::uint64_t FirstSumAbove(float threshold) {
+  return FirstSumWhere([threshold](std::uint64_t s) { return GradientOfSumOfSquares(s) > threshold; });
+}
+
+// BinarizeGradient of the Roberts gradient of the cell rows firstRow to
+// endRow - 1, bit for bit, from each cell's sum of squares against
+// FirstSumAbove(threshold): no square root, and no gradient held. mask
+// takes (endRow - firstRow) * (W-1) samples. Requires
+// 0 <= firstRow <= endRow <= H - 1.
+void BinarizeRobertsGradient(std::uint16_t* mask, const std::uint16_t* image, std::int32_t W, std::int32_t H,
+                             std::int32_t firstRow, std::int32_t endRow, float threshold);
+
 }  // namespace edgeseg
