@@ -59,15 +59,20 @@ std::uint8_t WindowIndex(double sample, float scale, float offset) {
   return static_cast<std::uint8_t>(v);
 }
 
-// The scale and offset of a float window; a span of 0 counts as 1.
+// The scale of a window of the given span onto the map; a span of 0 counts
+// as 1.
+float WindowScale(float span) { return 255.0f / (span == 0.0f ? 1.0f : span); }
+
+// The scale and offset of a float window. The offset is the float product;
+// a window of whole samples forms its offset in double instead
+// (MakeSampleWindow), which rounds differently for bounds past 2^24, so
+// each keeps its own.
 struct FloatWindow {
   float scale;
   float offset;
 };
 FloatWindow MakeFloatWindow(float low, float high) {
-  float span = high - low;
-  if (span == 0.0f) span = 1.0f;
-  const float scale = 255.0f / span;
+  const float scale = WindowScale(high - low);
   return {scale, low * scale};
 }
 
@@ -113,9 +118,7 @@ float SquaresOfCell(const std::uint16_t* p, std::size_t width) {
 }  // namespace
 
 SampleWindow MakeSampleWindow(std::int32_t low, std::int32_t high) {
-  float span = static_cast<float>(std::int64_t{high} - low);
-  if (span == 0.0f) span = 1.0f;
-  const float scale = 255.0f / span;
+  const float scale = WindowScale(static_cast<float>(std::int64_t{high} - low));
   const auto offset = static_cast<float>(static_cast<double>(low) * scale);
   // A sample's colour depends on its value alone: one table entry per
   // possible value replaces the arithmetic per pixel.

@@ -12,10 +12,12 @@ namespace edgeseg {
 
 namespace {
 
-// Negative values cannot come from a gradient; they are counted in bin 0.
+// Negative values cannot come from a gradient; they are counted in bin 0,
+// and values from the last bin's on in the last bin.
 int BinOf(float v) {
+  constexpr float kLastBin = kHistogramBins - 1;
   if (!(v >= 0.0f)) return 0;
-  if (v >= 4095.0f) return kHistogramBins - 1;
+  if (v >= kLastBin) return kHistogramBins - 1;
   return static_cast<int>(v);
 }
 
