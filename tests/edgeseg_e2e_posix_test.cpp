@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/chain.h"
+#include "common/rowblocks.h"
 #include "e2e_support.h"
 #include "test_support.h"
 

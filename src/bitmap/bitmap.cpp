@@ -31,8 +31,12 @@ void PutU32LE(std::uint8_t* at, std::uint32_t v) {
 
 bool FitsBmpFile(std::int32_t W, std::int32_t H) { return StoreBytes(W, H) <= 0xFFFFFFFFu - kBmpHeaderSize; }
 
-std::array<std::uint8_t, kBmpHeaderSize> MakeBmpHeader(std::int32_t W, std::int32_t H) {
+void CheckBmpFileSize(std::int32_t W, std::int32_t H) {
   if (!FitsBmpFile(W, H)) throw std::runtime_error("picture too large for a BMP file");
+}
+
+std::array<std::uint8_t, kBmpHeaderSize> MakeBmpHeader(std::int32_t W, std::int32_t H) {
+  CheckBmpFileSize(W, H);
   const auto imageSize = static_cast<std::uint32_t>(StoreBytes(W, H));
   std::array<std::uint8_t, kBmpHeaderSize> header{};
   std::uint8_t* h = header.data();

@@ -19,9 +19,12 @@ inline constexpr std::size_t kBmpHeaderSize = 54;
 // bytes, fits the header's 32-bit size field: up to 1,073,741,810 pixels.
 bool FitsBmpFile(std::int32_t W, std::int32_t H);
 
+// Throws std::runtime_error unless FitsBmpFile(W, H).
+void CheckBmpFileSize(std::int32_t W, std::int32_t H);
+
 // The 14-byte file header and the 40-byte information header of a W x H
 // 32-bit BI_RGB picture stored bottom-up, little-endian field by field.
-// Throws unless FitsBmpFile(W, H).
+// Throws as CheckBmpFileSize does.
 std::array<std::uint8_t, kBmpHeaderSize> MakeBmpHeader(std::int32_t W, std::int32_t H);
 
 class TBitmap {
