@@ -81,7 +81,7 @@ InputImage ReadInput(const std::string& inputName, ProgressLine& progress) {
   // so a file that changes during the run cannot give a size from one
   // version and samples (or none) from another.
   progress.Show(RunStage::kReading, 0, 3);
-  FileBytes input = ReadWholeFile(inputName);
+  FileBytes input = ReadFileUpToNul(inputName);
   const std::span<const char> text(input.data.get(), input.size);
   progress.Show(RunStage::kReading, 1, 3);
   InputImage image;

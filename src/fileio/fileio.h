@@ -23,6 +23,11 @@
 
 namespace edgeseg {
 
+// The bytes of text before its first NUL byte (all of them when it holds
+// none): nothing from a NUL on can belong to a text image, so every reader
+// of an input stops there.
+std::span<const char> BeforeFirstNul(std::span<const char> text);
+
 // The bytes of a file as they were read, up to its first NUL byte.
 struct FileBytes {
   Buffer<char> data;
@@ -63,7 +68,7 @@ bool IsExistingFile(const std::string& name);
 // mapped: the bytes are one snapshot, however the file changes afterwards.
 // Throws std::runtime_error if the file cannot be opened or read, and
 // std::bad_alloc if its bytes cannot be held.
-FileBytes ReadWholeFile(const std::string& name);
+FileBytes ReadFileUpToNul(const std::string& name);
 
 // Writes the pieces one after the other as the file of that name. Throws if
 // the file cannot be created, if any byte cannot be written, or if closing

@@ -123,7 +123,7 @@ bool IsExistingFile(const std::string& name) {
   return fs::exists(status) && !fs::is_directory(status);
 }
 
-FileBytes ReadWholeFile(const std::string& name) {
+FileBytes ReadFileUpToNul(const std::string& name) {
   // The name is looked up once, by the open: what it names then (a file, a
   // device, a pipe that waits for its writer) is what is read.
   File file(name, "rb");

@@ -547,7 +547,7 @@ bool IsExistingFile(const std::string& name) {
   return ::stat(name.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-FileBytes ReadWholeFile(const std::string& name) {
+FileBytes ReadFileUpToNul(const std::string& name) {
   // A named pipe waits here for its writer, as it would for any reader.
   FileDescriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) throw std::runtime_error("cannot open input file");

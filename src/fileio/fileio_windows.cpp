@@ -275,7 +275,7 @@ bool IsExistingFile(const std::string& name) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-FileBytes ReadWholeFile(const std::string& name) {
+FileBytes ReadFileUpToNul(const std::string& name) {
   FileHandle file = OpenExclusive(name, GENERIC_READ, OPEN_EXISTING);
   if (file.get() == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open input file");
   // Only a file on a disk claims a length, and it is a hint for the buffer;

@@ -1,5 +1,5 @@
 #pragma once
-// The one way every platform's ReadWholeFile reads: the platforms differ
+// The one way every platform's ReadFileUpToNul reads: the platforms differ
 // only in how a file is opened, sized and read from.
 
 #include <cstddef>

@@ -15,10 +15,14 @@
 
 namespace edgeseg {
 
+// Whether the byte is a digit, '0' to '9': the one test the plain forms of
+// the scan and the reader make.
+inline bool IsDigitByte(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
 // Bit i is set when byte i of the 64 bytes at p is a digit, '0' to '9'.
 inline std::uint64_t DigitBitsPlain(const char* p) {
   std::uint64_t bits = 0;
-  for (int i = 0; i < 64; ++i) bits |= std::uint64_t{static_cast<unsigned char>(p[i] - '0') < 10} << i;
+  for (int i = 0; i < 64; ++i) bits |= std::uint64_t{IsDigitByte(p[i])} << i;
   return bits;
 }
 
