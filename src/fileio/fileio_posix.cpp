@@ -27,10 +27,6 @@ namespace edgeseg {
 
 namespace {
 
-// Linux moves at most about 2 GiB per call; smaller requests keep every
-// transfer well inside that and inside ssize_t.
-constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
-
 class FileDescriptor {
  public:
   explicit FileDescriptor(int fd) : fd_(fd) {}

@@ -34,9 +34,6 @@ namespace edgeseg {
 
 namespace {
 
-// ReadFile and WriteFile count in 32 bits; 1 GiB a call stays well inside.
-constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
-
 // The name as Windows' wide functions take it. The names come from main's
 // arguments, which Windows hands over in the ANSI code page, so they go back
 // through the same page. A name that cannot be converted names nothing.
