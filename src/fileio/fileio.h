@@ -6,10 +6,10 @@
 // readers and writers: every input is read up to its end or its first NUL
 // byte, every output written whole, at once or piece by piece, and every
 // failure is raised as std::runtime_error, so no caller can mistake a short
-// transfer for success. The POSIX build
-// works on file descriptors; the portable build (EDGESEG_PORTABLE) uses only
-// the standard library and keeps every result it can; the Windows build
-// works on file handles and shares no file while it has it open.
+// transfer for success. The POSIX build works on file descriptors; the
+// portable build (EDGESEG_PORTABLE) uses only the standard library and
+// keeps every result it can; the Windows build works on file handles and
+// shares no file while it has it open.
 
 #include <cstddef>
 #include <functional>
