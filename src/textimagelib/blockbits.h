@@ -5,8 +5,10 @@
 // portable one), and AVX2 and AVX-512 forms, compiled for their
 // instructions alone (common/cpu.h), which only a processor that has them
 // may call. The forms give the same bits for every block, which the tests
-// check side by side. Defined here, so that the loops that call them once a
-// block can inline them.
+// check side by side. A form's digit and line-feed kernels are alike but
+// for their comparison, and stay two: the reader needs only the digits.
+// Defined here, so that the loops that call them once a block can inline
+// them.
 
 #include <cstdint>
 
