@@ -79,7 +79,6 @@ struct Fixture {
     r.chain = PrepareAnalysis(r.image.data(), r.W, r.H, r.pixelMask.data(), r.scratch);
     const std::span<std::uint16_t> cells(r.chain.cellMask, r.gradient.size());
     const std::span<std::uint16_t> pixels(r.pixelMask);
-    std::fill(cells.begin(), cells.end(), std::uint16_t{0});
     for (const AnalysisStep& step : kAnalysisSteps) {
       r.before.push_back(r.chain);
       Mask cellsBefore(cells.begin(), cells.end());

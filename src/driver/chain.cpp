@@ -32,7 +32,7 @@ void ForEachGradientBand(const AnalysisBuffers& b,
   });
 }
 
-const AnalysisSteps kAnalysisSteps = {{
+constexpr AnalysisSteps kAnalysisSteps = {{
     {AnalysisStepId::kStatistics, "ComputeRobertsGradient/ComputeGradientStats",
      RunStage::kGradient, kReportsOnStandardError,
      [](AnalysisBuffers& b) {
@@ -75,6 +75,20 @@ const AnalysisSteps kAnalysisSteps = {{
     {AnalysisStepId::kLabel, "LabelRegions", RunStage::kLabelling, kSilent,
      [](AnalysisBuffers& b) { LabelRegions(b.pixelMask, b.W, b.H, kMinRegionSize); }},
 }};
+
+namespace {
+
+// A row for every id, in the order of the ids: a step added to the ids but
+// not to the table fails here rather than as a row without an operation.
+constexpr bool RowsFollowTheIds() {
+  for (std::size_t i = 0; i < kAnalysisSteps.size(); ++i) {
+    if (kAnalysisSteps[i].id != static_cast<AnalysisStepId>(i) || kAnalysisSteps[i].run == nullptr) return false;
+  }
+  return true;
+}
+static_assert(RowsFollowTheIds());
+
+}  // namespace
 
 Buffer<float> ObtainGradientBand(std::int32_t W, std::int32_t H) {
   return ObtainBuffer<float>(static_cast<std::size_t>(BandRows(W - 1, H - 1)) * static_cast<std::size_t>(W - 1));
