@@ -1,6 +1,8 @@
-// Micro-benchmarks, one per step of a run, on the photo-like benchmark
-// picture. Each step starts from the buffers the steps before it produced, so
-// it sees the data it sees in a real run.
+// Micro-benchmarks of the parts of a run, on the photo-like benchmark
+// picture: the reading (also in each form the processor runs), each step of
+// the analysis chain, the label text, the renderers and the pictures. Each
+// step starts from the buffers the steps before it produced, so it sees the
+// data it sees in a real run.
 //
 //   edgeseg_bench [--side=N] [Google Benchmark flags]   (default side 2048)
 
@@ -19,10 +21,10 @@
 #include "bench_images.h"
 #include "bitmap/bitmap.h"
 #include "common/cpu.h"
+#include "common/rowblocks.h"
 #include "displib/displib.h"
 #include "driver/chain.h"
 #include "driver/pictures.h"
-#include "fileio/fileio.h"
 #include "textimagelib/textimagelib.h"
 #include "textroilib/textroilib.h"
 
@@ -34,65 +36,64 @@ int gSide = 2048;
 
 using Mask = std::vector<std::uint16_t>;
 
-// The buffers of one run's analysis chain, and for each step a copy of what
-// it writes as it was before the step, so that a step can be timed alone
-// from the data it sees in a real run.
-struct Run {
+// One tool run's data, as the benchmarks start from it: the input's text
+// and samples, the analysis chain's buffers as a run obtains them, and for
+// each step the record and the mask it changes as they were before the
+// step, so that a step can be timed alone from the data it sees in a run.
+struct Fixture {
   std::int32_t W = 0, H = 0, W1 = 0, H1 = 0;
-  std::string textFile;
   std::string text;  // the file's bytes, as the tool holds them after its one read
   std::string outDir;
   std::vector<std::uint16_t> image;
-  std::vector<float> gradient;      // whole, for the gradient picture alone
-  std::vector<float> gradientBand;  // what the chain computes it into
-  Mask cellMask;
+  std::vector<float> gradient;  // whole, for the gradient picture alone
+  AnalysisScratch scratch;
   Mask pixelMask;
   AnalysisBuffers chain;
   std::vector<AnalysisBuffers> before;  // the record before each step
-  std::vector<Mask> maskBefore;         // the mask a step writes, before it
+  std::vector<std::uint16_t*> changed;  // the mask each step changes, or nullptr
+  std::vector<Mask> maskBefore;         // that mask as it was before the step
 
-  static Run& Get() {
-    static Run run = Make();
-    return run;
+  static Fixture& Get() {
+    static Fixture fixture = Make();
+    return fixture;
   }
 
-  // The mask that the step writes, or nullptr for the other outputs.
-  Mask* MaskOf(const AnalysisStep& step) {
-    if (step.output == AnalysisOutput::kCellMask) return &cellMask;
-    if (step.output == AnalysisOutput::kPixelMask) return &pixelMask;
-    return nullptr;
+  // Puts back the mask that step i changes as it was before the step.
+  void RestoreBefore(std::size_t i) {
+    if (changed[i] != nullptr) std::copy(maskBefore[i].begin(), maskBefore[i].end(), changed[i]);
   }
 
  private:
-  static Run Make() {
-    Run r;
+  static Fixture Make() {
+    Fixture r;
     r.W = r.H = gSide;
     r.W1 = r.H1 = gSide - 1;
     r.image = MakeBenchImage("photo", gSide);
     r.outDir = (std::filesystem::temp_directory_path() / ("edgeseg_bench_" + std::to_string(::getpid()))).string();
     std::filesystem::create_directories(r.outDir);
-    r.textFile = r.outDir + "/photo.txt";
     r.text = BenchImageText(r.image, gSide);
-    WriteWholeFile(r.textFile, {std::as_bytes(std::span(r.text))});
 
     r.gradient.resize(static_cast<std::size_t>(r.W1) * r.H1);
     ComputeRobertsGradient(r.gradient.data(), r.image.data(), r.W, r.H);
-    r.gradientBand.resize(static_cast<std::size_t>(BandRows(r.W1, r.H1)) * r.W1);
-    r.cellMask.assign(r.gradient.size(), 0);
     r.pixelMask.assign(r.image.size(), 0);
-    r.chain = {.W = r.W,
-               .H = r.H,
-               .input = r.image.data(),
-               .gradientBand = r.gradientBand.data(),
-               .cellMask = r.cellMask.data(),
-               .pixelMask = r.pixelMask.data(),
-               .stats = {},
-               .threshold = 0};
+    r.chain = PrepareAnalysis(r.image.data(), r.W, r.H, r.pixelMask.data(), r.scratch);
+    const std::span<std::uint16_t> cells(r.chain.cellMask, r.gradient.size());
+    const std::span<std::uint16_t> pixels(r.pixelMask);
     for (const AnalysisStep& step : kAnalysisSteps) {
       r.before.push_back(r.chain);
-      const Mask* written = r.MaskOf(step);
-      r.maskBefore.push_back(written != nullptr ? *written : Mask{});
+      Mask cellsBefore(cells.begin(), cells.end());
+      Mask pixelsBefore(pixels.begin(), pixels.end());
       step.run(r.chain);
+      if (!std::equal(cells.begin(), cells.end(), cellsBefore.begin())) {
+        r.changed.push_back(cells.data());
+        r.maskBefore.push_back(std::move(cellsBefore));
+      } else if (!std::equal(pixels.begin(), pixels.end(), pixelsBefore.begin())) {
+        r.changed.push_back(pixels.data());
+        r.maskBefore.push_back(std::move(pixelsBefore));
+      } else {
+        r.changed.push_back(nullptr);
+        r.maskBefore.emplace_back();
+      }
     }
     return r;
   }
@@ -106,38 +107,40 @@ void CountBytes(benchmark::State& state, std::int64_t bytes) {
   state.SetBytesProcessed(state.iterations() * bytes);
 }
 
-// Times one step of the chain. A step that works in place gets a fresh copy
-// of its mask as it was before the step, outside the timing.
+// The chain works on the cell grid until CellMaskToPixelMask carries the
+// mask to the pixels, and on the pixel grid from there on.
+bool OnPixelGrid(const AnalysisStep& step) { return step.id >= AnalysisStepId::kCellsToPixels; }
+
+// Times one step of the chain. A step that changes a mask in place gets it
+// back as it was before the step, outside the timing.
 void BM_AnalysisStep(benchmark::State& state, std::size_t index) {
-  Run& r = Run::Get();
+  Fixture& r = Fixture::Get();
   const AnalysisStep& step = kAnalysisSteps[index];
-  Mask* const mask = r.MaskOf(step);
   AnalysisBuffers buffers = r.before[index];
   for (auto _ : state) {
-    if (mask != nullptr) {
+    if (r.changed[index] != nullptr) {
       state.PauseTiming();
-      *mask = r.maskBefore[index];
+      r.RestoreBefore(index);
       state.ResumeTiming();
     }
     step.run(buffers);
     benchmark::ClobberMemory();
   }
-  const bool cells = step.output != AnalysisOutput::kPixelMask;
-  CountPixels(state, cells ? std::int64_t{r.W1} * r.H1 : std::int64_t{r.W} * r.H);
+  CountPixels(state, OnPixelGrid(step) ? std::int64_t{r.W} * r.H : std::int64_t{r.W1} * r.H1);
 }
 
 // Restores the buffers to the end of the chain after the step benchmarks.
-const Run& Finished() {
-  Run& r = Run::Get();
+const Fixture& Finished() {
+  Fixture& r = Fixture::Get();
   for (std::size_t i = 0; i < kAnalysisSteps.size(); ++i) {
-    if (Mask* mask = r.MaskOf(kAnalysisSteps[i])) *mask = r.maskBefore[i];
+    r.RestoreBefore(i);
     kAnalysisSteps[i].run(r.chain);
   }
   return r;
 }
 
-std::int64_t Pixels(const Run& r) { return std::int64_t{r.W} * r.H; }
-std::int64_t Cells(const Run& r) { return std::int64_t{r.W1} * r.H1; }
+std::int64_t Pixels(const Fixture& r) { return std::int64_t{r.W} * r.H; }
+std::int64_t Cells(const Fixture& r) { return std::int64_t{r.W1} * r.H1; }
 
 // Runs a step that writes a buffer of its own each iteration.
 template <class Step>
@@ -152,12 +155,12 @@ void Repeat(benchmark::State& state, std::int64_t pixels, Step step) {
 // The whole gradient in one call; the chain computes it a band at a time,
 // in its statistics and binarisation steps, and once more for its picture.
 void BM_ComputeRobertsGradient(benchmark::State& state) {
-  Run& r = Run::Get();
+  Fixture& r = Fixture::Get();
   Repeat(state, Cells(r), [&] { ComputeRobertsGradient(r.gradient.data(), r.image.data(), r.W, r.H); });
 }
 
 void BM_ScanTextImageSize(benchmark::State& state) {
-  const Run& r = Run::Get();
+  const Fixture& r = Fixture::Get();
   for (auto _ : state) {
     std::int32_t w = 0, h = 0;
     benchmark::DoNotOptimize(ScanTextImageSize(std::span(r.text), w, h));
@@ -166,7 +169,7 @@ void BM_ScanTextImageSize(benchmark::State& state) {
 }
 
 void BM_ReadTextImage(benchmark::State& state) {
-  const Run& r = Run::Get();
+  const Fixture& r = Fixture::Get();
   std::vector<std::uint16_t> image(r.image.size());
   for (auto _ : state) benchmark::DoNotOptimize(ReadTextImage(std::span(r.text), image.data(), r.W, r.H));
   CountBytes(state, static_cast<std::int64_t>(r.text.size()));
@@ -183,13 +186,15 @@ void BM_InForm(benchmark::State& state, Form form) {
 }
 
 void BM_WriteTextImage(benchmark::State& state) {
-  const Run& r = Finished();
+  const Fixture& r = Finished();
   const std::string name = r.outDir + "/labels";
   for (auto _ : state) WriteTextImage(name, r.pixelMask.data(), r.W, r.H);
   CountBytes(state, static_cast<std::int64_t>(std::filesystem::file_size(name)));
 }
 
-// A bitmap of the run's size, as the driver keeps it across the renderers.
+// A bitmap of a whole picture, sized before the timing, so that a renderer
+// is timed drawing and not sizing; a run draws bands into a small one
+// instead (BM_DrawGradientPicture, BM_SaveBmpFileInBands).
 TBitmap SizedBitmap(std::int32_t W, std::int32_t H) {
   TBitmap bitmap;
   bitmap.SetBitmapWidth(W);
@@ -198,19 +203,19 @@ TBitmap SizedBitmap(std::int32_t W, std::int32_t H) {
 }
 
 void BM_RenderWindowed(benchmark::State& state) {
-  const Run& r = Run::Get();
+  const Fixture& r = Fixture::Get();
   TBitmap bitmap = SizedBitmap(r.W, r.H);
   Repeat(state, Pixels(r), [&] { RenderWindowed(r.image.data(), bitmap, r.W, r.H, kInputLow, kInputHigh); });
 }
 
 void BM_RenderLabels(benchmark::State& state) {
-  const Run& r = Finished();
+  const Fixture& r = Finished();
   TBitmap bitmap = SizedBitmap(r.W, r.H);
   Repeat(state, Pixels(r), [&] { RenderLabels(r.pixelMask.data(), bitmap, r.W, r.H); });
 }
 
 void BM_RenderWindowedFloat(benchmark::State& state) {
-  const Run& r = Run::Get();
+  const Fixture& r = Fixture::Get();
   TBitmap bitmap = SizedBitmap(r.W1, r.H1);
   Repeat(state, Cells(r), [&] {
     RenderWindowedFloat(r.gradient.data(), bitmap, r.W1, r.H1, r.chain.stats.minValue, r.chain.stats.maxValue);
@@ -220,25 +225,29 @@ void BM_RenderWindowedFloat(benchmark::State& state) {
 // The gradient picture as a run draws it: a band of rows at a time, from
 // the input, through the window of the run's statistics.
 void BM_DrawGradientPicture(benchmark::State& state) {
-  Run& r = Run::Get();
+  Fixture& r = Fixture::Get();
   const PictureSources from{.W = r.W, .H = r.H, .input = r.image.data(), .labels = nullptr,
-                            .gradientBand = r.gradientBand.data(), .stats = &r.chain.stats};
+                            .gradientBand = r.chain.gradientBand, .stats = &r.chain.stats};
   TBitmap band;
   Repeat(state, Cells(r), [&] {
     const PictureBands bands(Picture::Gradient, from);
-    const std::int32_t bandRows = BandRows(bands.Width(), bands.Height());
-    for (std::int32_t first = 0; first < bands.Height(); first += bandRows) {
-      bands.Draw(first, std::min(bandRows, bands.Height() - first), band);
-    }
+    ForEachRowBlock(0, static_cast<std::size_t>(bands.Height()),
+                    static_cast<std::size_t>(BandRows(bands.Width(), bands.Height())),
+                    [&bands, &band](std::size_t first, std::size_t rows) {
+                      bands.Draw(static_cast<std::int32_t>(first), static_cast<std::int32_t>(rows), band);
+                    });
   });
 }
 
-void BM_SaveBmpFile(benchmark::State& state) {
-  const Run& r = Run::Get();
-  TBitmap bitmap = SizedBitmap(r.W, r.H);
-  RenderWindowed(r.image.data(), bitmap, r.W, r.H, kInputLow, kInputHigh);
+// The input picture as a run writes it: drawn a band at a time into one
+// small bitmap, each band written as it is drawn.
+void BM_SaveBmpFileInBands(benchmark::State& state) {
+  const Fixture& r = Fixture::Get();
+  const PictureSources from{.W = r.W, .H = r.H, .input = r.image.data(), .labels = nullptr,
+                            .gradientBand = nullptr, .stats = nullptr};
+  const PictureBands bands(Picture::Input, from);
   const std::string name = r.outDir + "/in.bmp";
-  for (auto _ : state) bitmap.SaveBmpFile(name);
+  for (auto _ : state) SavePicture(name, bands);
   CountBytes(state, static_cast<std::int64_t>(std::filesystem::file_size(name)));
 }
 
@@ -267,7 +276,7 @@ void RegisterBenchmarks() {
   benchmark::RegisterBenchmark("BM_RenderLabels", BM_RenderLabels)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("BM_RenderWindowedFloat", BM_RenderWindowedFloat)->Unit(benchmark::kMillisecond);
   RegisterWithForms<BM_DrawGradientPicture>("BM_DrawGradientPicture");
-  benchmark::RegisterBenchmark("BM_SaveBmpFile", BM_SaveBmpFile)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("BM_SaveBmpFileInBands", BM_SaveBmpFileInBands)->Unit(benchmark::kMillisecond);
 }
 
 }  // namespace
@@ -293,6 +302,6 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(restCount, rest.data())) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  std::filesystem::remove_all(Run::Get().outDir);
+  std::filesystem::remove_all(Fixture::Get().outDir);
   return 0;
 }

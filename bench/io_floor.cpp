@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    const FileBytes input = ReadWholeFile(argv[1]);
+    const FileBytes input = ReadFileUpToNul(argv[1]);
     const std::string base = argv[2];
     const std::string names[4] = {base, base + "_In.bmp", base + "_Reg.bmp", base + "_Grad.bmp"};
     std::size_t sizes[4];

@@ -1,10 +1,11 @@
 // Fuzzes the bitmap, the renderers and the BMP writer with a sequence of
 // operations read from the input: resizes (negative sizes included),
-// renderings of arbitrary samples through arbitrary windows, and saves. After
-// each operation the bitmap must hold what it promises; after each save the
-// file must be the two headers its size gives followed by its rows, bottom
-// row first. Header fields are also checked for sizes far too large to
-// allocate.
+// renderings of arbitrary samples through arbitrary windows, and saves, each
+// as a run saves its pictures: a band of rows at a time, of a height read
+// from the input (SaveBmpFileInBands). After each operation the bitmap must
+// hold what it promises; after each save the file must be the two headers
+// its size gives followed by its rows, bottom row first. Header fields are
+// also checked for sizes far too large to allocate.
 
 #include <algorithm>
 #include <array>
@@ -18,6 +19,8 @@
 #include "bitmap/bitmap.h"
 #include "displib/displib.h"
 #include "fuzz_support.h"
+// Shared with the tests, which need nothing else of theirs here.
+#include "../tests/byte_fields.h"
 
 using namespace edgeseg;
 
@@ -25,16 +28,6 @@ namespace {
 
 using Pixel = std::array<std::uint8_t, 4>;
 static_assert(sizeof(Pixel) == 4, "a row of Pixels is compared as bytes");
-
-std::uint32_t U32At(const std::string& bytes, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(bytes[at + static_cast<std::size_t>(i)]);
-  return v;
-}
-
-std::uint32_t U16At(const std::string& bytes, std::size_t at) {
-  return static_cast<std::uint8_t>(bytes[at]) | static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 1])) << 8;
-}
 
 // The picture top row first; the bitmap's own rows as RowPixels gives them.
 std::vector<Pixel> PixelsOf(TBitmap& bitmap) {
@@ -49,32 +42,40 @@ std::vector<Pixel> PixelsOf(TBitmap& bitmap) {
 void CheckHeader(const std::string& bytes, std::uint32_t W, std::uint32_t H) {
   const std::uint32_t pixelBytes = 4 * W * H;
   FUZZ_CHECK(bytes[0] == 'B' && bytes[1] == 'M');
-  FUZZ_CHECK(U32At(bytes, 2) == 54 + pixelBytes);
-  FUZZ_CHECK(U32At(bytes, 6) == 0);
-  FUZZ_CHECK(U32At(bytes, 10) == 54);
-  FUZZ_CHECK(U32At(bytes, 14) == 40);
-  FUZZ_CHECK(U32At(bytes, 18) == W);
-  FUZZ_CHECK(U32At(bytes, 22) == H);
-  FUZZ_CHECK(U16At(bytes, 26) == 1);
-  FUZZ_CHECK(U16At(bytes, 28) == 32);
-  FUZZ_CHECK(U32At(bytes, 30) == 0);
-  FUZZ_CHECK(U32At(bytes, 34) == pixelBytes);
-  for (std::size_t at = 38; at < 54; at += 4) FUZZ_CHECK(U32At(bytes, at) == 0);
+  FUZZ_CHECK(test::U32At(bytes, 2) == 54 + pixelBytes);
+  FUZZ_CHECK(test::U32At(bytes, 6) == 0);
+  FUZZ_CHECK(test::U32At(bytes, 10) == 54);
+  FUZZ_CHECK(test::U32At(bytes, 14) == 40);
+  FUZZ_CHECK(test::U32At(bytes, 18) == W);
+  FUZZ_CHECK(test::U32At(bytes, 22) == H);
+  FUZZ_CHECK(test::U16At(bytes, 26) == 1);
+  FUZZ_CHECK(test::U16At(bytes, 28) == 32);
+  FUZZ_CHECK(test::U32At(bytes, 30) == 0);
+  FUZZ_CHECK(test::U32At(bytes, 34) == pixelBytes);
+  for (std::size_t at = 38; at < 54; at += 4) FUZZ_CHECK(test::U32At(bytes, at) == 0);
 }
 
-void CheckSave(TBitmap& bitmap, const fuzz::ScratchFile& file) {
-  bitmap.SaveBmpFile(file.Name());
+void CheckSave(TBitmap& bitmap, std::int32_t bandRows, const fuzz::ScratchFile& file) {
+  const std::int32_t width = bitmap.Width();
+  std::int32_t end = bitmap.Height();  // each band must end where the one below it starts
+  SaveBmpFileInBands(file.Name(), width, end, bandRows, [&](std::int32_t first, std::int32_t rows, TBitmap& band) {
+    FUZZ_CHECK(rows >= 1 && rows <= bandRows && first + rows == end);
+    end = first;
+    band.SetBitmapWidth(width);
+    band.SetBitmapHeight(rows);
+    for (std::int32_t y = 0; y < rows; ++y) {
+      const auto from = bitmap.RowPixels(first + y);
+      std::copy(from.begin(), from.end(), band.RowPixels(y).begin());
+    }
+  });
   const std::string bytes = file.Read();
-  const auto W = static_cast<std::uint32_t>(bitmap.Width());
+  const auto W = static_cast<std::uint32_t>(width);
   const auto H = static_cast<std::uint32_t>(bitmap.Height());
-  if (W == 0 || H == 0) {
-    FUZZ_CHECK(bytes.empty());
-    return;
-  }
+  FUZZ_CHECK(end == 0 || W == 0);
   FUZZ_CHECK(bytes.size() == 54 + std::size_t{4} * W * H);
   CheckHeader(bytes, W, H);
   const std::vector<Pixel> pixels = PixelsOf(bitmap);
-  for (std::uint32_t y = 0; y < H; ++y) {
+  for (std::uint32_t y = 0; y < H && W > 0; ++y) {
     const std::size_t stored = 54 + std::size_t{4} * W * (H - 1 - y);
     FUZZ_CHECK(std::memcmp(bytes.data() + stored, pixels[std::size_t{y} * W].data(), std::size_t{4} * W) == 0);
   }
@@ -200,10 +201,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CheckRender(bitmap, Renderer::kLabels, in);
         break;
       default:
-        CheckSave(bitmap, file);
+        CheckSave(bitmap, in.SmallInRange(1, 41), file);
         break;
     }
   }
-  CheckSave(bitmap, file);
+  CheckSave(bitmap, in.SmallInRange(1, 41), file);
   return 0;
 }

@@ -87,21 +87,22 @@ def u32s(values, fmt="<I"):
 def bmp_writer():
     t = "bmp_writer"
     # Operation bytes: 0 width, 1 height (next byte: size + 2), 2 windowed,
-    # 3 windowed float, 4 labels (next bytes: W, H, samples, window), 5 save.
+    # 3 windowed float, 4 labels (next bytes: W, H, samples, window), 5 save
+    # (next byte: rows a band - 1). A last save follows the operations.
     run = (
         [0, 3 + 2, 1, 2 + 2]
         + [2, 3, 2] + u16s([0, 16, 17, 2040, 4094, 4095]) + u32s([0, 4095])
-        + [5]
+        + [5, 0]
         + [4, 3, 2] + u16s([0, 1, 2, 15, 16, 65535])
-        + [5]
+        + [5, 2 - 1]
         + [0, 2 + 2, 1, 1 + 2]
         + [3, 2, 1] + u32s([0.5, float("nan")], "<f") + u32s([0.0, 1.0], "<f")
-        + [5]
+        + [5, 40]
     )
     write(t, "driver_sequence", bmp_case(3, 2, run))
-    write(t, "largest_header", bmp_case(32768, 32767, [0, 0, 1, 40 + 2, 5]))
-    write(t, "header_too_large", bmp_case(32768, 32768, [0, 40 + 2, 1, 0, 5]))
-    write(t, "reversed_window", bmp_case(1, 1, [2, 4, 1] + u16s([0, 100, 200, 300]) + u32s([200, 100]) + [5]))
+    write(t, "largest_header", bmp_case(32768, 32767, [0, 0, 1, 40 + 2, 5, 0]))
+    write(t, "header_too_large", bmp_case(32768, 32768, [0, 40 + 2, 1, 0, 5, 0]))
+    write(t, "reversed_window", bmp_case(1, 1, [2, 4, 1] + u16s([0, 100, 200, 300]) + u32s([200, 100]) + [5, 0]))
 
 
 if __name__ == "__main__":

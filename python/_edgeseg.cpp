@@ -195,6 +195,7 @@ py::tuple RunCommand(const std::string& input, const std::string& outbase) {
 PYBIND11_MODULE(_edgeseg, m) {
   m.doc() = "The compiled part of edgeseg; use the functions of the edgeseg package.";
   m.attr("__version__") = EDGESEG_VERSION;
+  m.attr("MAX_PIXELS") = kMaxImagePixels;  // for the checks of edgeseg/__init__.py
   py::register_exception<Error>(m, "LibraryError", PyExc_RuntimeError);
   m.def("segment", &SegmentImage, py::arg("image").noconvert());
   m.def("pictures", &DrawPictures, py::arg("image").noconvert(), py::arg("labels").noconvert(),

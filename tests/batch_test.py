@@ -25,7 +25,7 @@ import sys
 import tempfile
 import time
 
-from readers_test import need, run_tool, tool_command
+from harness import need, run_tool, tool_command
 
 SUFFIXES = ("", "_In.bmp", "_Reg.bmp", "_Grad.bmp")
 # Names a shell or rsync may split, expand or take for an option.

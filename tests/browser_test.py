@@ -16,7 +16,7 @@ import subprocess
 import sys
 import tempfile
 
-from readers_test import need, run_tool
+from harness import need, run_tool
 
 CHROMIUM = "/usr/bin/chromium"
 # No colour of the map or of the label palette: each of those has a channel

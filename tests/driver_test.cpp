@@ -64,8 +64,17 @@ struct FakeTerminal {
   }
 };
 
+// Every line is drawn in the width of the longest, "edgeseg: writing
+// pictures 99%", and the blank that erases it is as wide.
+constexpr std::size_t kLineWidth = 29;
+
+std::string Drawn(std::string text) {
+  text.resize(kLineWidth, ' ');
+  return "\r" + text;
+}
+
 TEST(ProgressLine, DrawsAfterASecondInOneWidthAndErasesWhatItDrew) {
-  const std::string blank = "\r" + std::string(29, ' ') + "\r";
+  const std::string blank = "\r" + std::string(kLineWidth, ' ') + "\r";
   FakeTerminal terminal;
   {
     ProgressLine line = terminal.Line();
@@ -75,7 +84,7 @@ TEST(ProgressLine, DrawsAfterASecondInOneWidthAndErasesWhatItDrew) {
     EXPECT_EQ(terminal.written, "") << "nothing within the first second";
     terminal.now = 1.5;
     line.Show(RunStage::kReading, 1, 3);
-    EXPECT_EQ(terminal.written, "\redgeseg: reading 7%" + std::string(10, ' '));
+    EXPECT_EQ(terminal.written, Drawn("edgeseg: reading 7%"));
     terminal.written.clear();
     line.Show(RunStage::kReading, 1, 3);
     EXPECT_EQ(terminal.written, "") << "the same line is not drawn twice";
@@ -83,7 +92,7 @@ TEST(ProgressLine, DrawsAfterASecondInOneWidthAndErasesWhatItDrew) {
     line.Erase();
     line.Erase();
     line.Show(RunStage::kClosing);
-    EXPECT_EQ(terminal.written, "\redgeseg: writing pictures 87%" + blank + "\redgeseg: closing 34%" + std::string(9, ' '));
+    EXPECT_EQ(terminal.written, Drawn("edgeseg: writing pictures 87%") + blank + Drawn("edgeseg: closing 34%"));
     terminal.written.clear();
   }
   EXPECT_EQ(terminal.written, blank) << "erased when it goes";

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/chain.h"
+#include "common/rowblocks.h"
 #include "e2e_support.h"
 #include "test_support.h"
 
@@ -524,7 +524,7 @@ TEST(EdgesegAsNamespaceInit, SharesNoNamesAndEndsBySignals) {
 // An allocation that fails must end in the catch-all like any other error.
 // Sanitizers reserve far more address space than these limits and abort on a
 // failed allocation instead of throwing, so this suite is left out of the
-// sanitizer build (label no_sanitizer).
+// sanitizer build (label posix_no_sanitizer).
 TEST(EdgesegUnderAddressSpaceLimit, MemoryThatCannotBeObtainedIsAnExecutionError) {
   // 2 million samples: 4 MB of text, 20 MB of buffers, 8 MB a picture.
   test::ScratchDir dir;

@@ -27,7 +27,7 @@ namespace {
 
 // A socket cannot be opened for reading: the failed open is an error, not
 // an empty input.
-TEST(ReadWholeFile, ThrowsWhenAnExistingFileCannotBeOpened) {
+TEST(ReadFileUpToNul, ThrowsWhenAnExistingFileCannotBeOpened) {
   test::ScratchDir dir;
   const std::string name = dir / "socket";
   const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -36,7 +36,7 @@ TEST(ReadWholeFile, ThrowsWhenAnExistingFileCannotBeOpened) {
   std::strncpy(address.sun_path, name.c_str(), sizeof(address.sun_path) - 1);
   ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
   EXPECT_TRUE(IsExistingFile(name));
-  EXPECT_THROW(ReadWholeFile(name), std::runtime_error);
+  EXPECT_THROW(ReadFileUpToNul(name), std::runtime_error);
   ::close(fd);
 }
 

@@ -24,7 +24,7 @@ std::span<const std::byte> Bytes(const std::string& s) { return std::as_bytes(st
 
 // A file is read up to its first NUL byte: nothing after it belongs to a
 // text. Texts longer than one read, with the NUL in a later one, too.
-TEST(ReadWholeFile, ReadsUpToTheFirstNul) {
+TEST(ReadFileUpToNul, ReadsUpToTheFirstNul) {
   test::ScratchDir dir;
   const std::string long1 = std::string(3 << 20, '7') + "\n";
   const std::vector<std::pair<std::string, std::string>> cases = {
@@ -37,20 +37,20 @@ TEST(ReadWholeFile, ReadsUpToTheFirstNul) {
   };
   for (const auto& [content, want] : cases) {
     test::WriteFile(dir / "f", content);
-    const FileBytes bytes = ReadWholeFile(dir / "f");
+    const FileBytes bytes = ReadFileUpToNul(dir / "f");
     EXPECT_EQ(std::string(bytes.data.get(), bytes.size), want) << content.size();
   }
-  EXPECT_THROW(ReadWholeFile(dir / "missing"), std::runtime_error);
+  EXPECT_THROW(ReadFileUpToNul(dir / "missing"), std::runtime_error);
 }
 
 // A small text, a NUL and a hole of 64 GiB, more than this machine's memory
 // could hold: the read ends at the NUL.
-TEST(ReadWholeFile, AHugeHoleAfterTheFirstNulIsNotRead) {
+TEST(ReadFileUpToNul, AHugeHoleAfterTheFirstNulIsNotRead) {
   test::ScratchDir dir;
   const std::string name = dir / "huge";
   test::WriteFile(name, std::string("12\n\0", 4));
   std::filesystem::resize_file(name, std::uintmax_t{64} << 30);  // sparse
-  const FileBytes bytes = ReadWholeFile(name);
+  const FileBytes bytes = ReadFileUpToNul(name);
   EXPECT_EQ(std::string(bytes.data.get(), bytes.size), "12\n");
 }
 
@@ -144,7 +144,7 @@ TEST(WriteWholeFile, FailuresThrow) {
 // file of those bytes gives, and /dev/null and /dev/zero (which begins with
 // a NUL) read as empty. A write that cannot complete, or a pipe without a
 // reader, fails instead of hanging.
-TEST(ReadWholeFile, DevicesAndPipesReadAsTheirBytes) {
+TEST(ReadFileUpToNul, DevicesAndPipesReadAsTheirBytes) {
   std::signal(SIGPIPE, SIG_IGN);  // a reader that stops early fails the write instead
   test::ScratchDir dir;
   const std::string fifo = dir / "fifo";
@@ -157,25 +157,25 @@ TEST(ReadWholeFile, DevicesAndPipesReadAsTheirBytes) {
     test::WriteFile(dir / "f", content);
     // The writer stops early when the reader has what it needs.
     std::thread writer([&fifo, bytes = content] { std::ofstream(fifo, std::ios::binary) << bytes; });
-    const FileBytes bytes = ReadWholeFile(fifo);
+    const FileBytes bytes = ReadFileUpToNul(fifo);
     writer.join();
-    const FileBytes regular = ReadWholeFile(dir / "f");
+    const FileBytes regular = ReadFileUpToNul(dir / "f");
     EXPECT_EQ(std::string(bytes.data.get(), bytes.size), want) << content.size();
     EXPECT_EQ(std::string(regular.data.get(), regular.size), want) << content.size();
   }
-  for (const std::string name : {"/dev/zero", "/dev/null"}) EXPECT_EQ(ReadWholeFile(name).size, 0u) << name;
+  for (const std::string name : {"/dev/zero", "/dev/null"}) EXPECT_EQ(ReadFileUpToNul(name).size, 0u) << name;
 }
 
 #if defined(__linux__)
 // Files of /proc claim no length and those of /sys a page, whatever they
 // hold: both read as what they hold, not what their names report.
-TEST(ReadWholeFile, KernelFilesReadAsWhatTheyHold) {
+TEST(ReadFileUpToNul, KernelFilesReadAsWhatTheyHold) {
   for (const std::string name : {"/proc/version", "/sys/kernel/mm/transparent_hugepage/enabled"}) {
     if (!std::filesystem::exists(name)) continue;
     const std::string want = test::ReadFile(name);
     ASSERT_FALSE(want.empty()) << name;
     EXPECT_NE(std::filesystem::file_size(name), want.size()) << name;
-    const FileBytes bytes = ReadWholeFile(name);
+    const FileBytes bytes = ReadFileUpToNul(name);
     EXPECT_EQ(std::string(bytes.data.get(), bytes.size), want) << name;
   }
 }

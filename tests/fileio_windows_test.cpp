@@ -49,7 +49,7 @@ TEST(WindowsFileAccess, AFileHeldByAnotherOpenerIsNeitherReadNorReplaced) {
   {
     const HeldOpen other(name);
     ASSERT_TRUE(other.ok());
-    EXPECT_THROW(ReadWholeFile(name), std::runtime_error);
+    EXPECT_THROW(ReadFileUpToNul(name), std::runtime_error);
     EXPECT_THROW(WriteWholeFile(name, {Bytes("x")}), std::runtime_error);
   }
   EXPECT_EQ(test::ReadFile(name), "1 2\n");
@@ -58,7 +58,7 @@ TEST(WindowsFileAccess, AFileHeldByAnotherOpenerIsNeitherReadNorReplaced) {
   EXPECT_EQ(test::ReadFile(name), "1 2\n");
   ASSERT_TRUE(::SetFileAttributesA(name.c_str(), FILE_ATTRIBUTE_NORMAL));
   WriteWholeFile(name, {Bytes("3 4\n")});
-  const FileBytes bytes = ReadWholeFile(name);
+  const FileBytes bytes = ReadFileUpToNul(name);
   EXPECT_EQ(std::string(bytes.data.get(), bytes.size), "3 4\n");
 }
 
@@ -97,7 +97,7 @@ TEST(WindowsFileAccess, APipeIsReadUntilItsWriterClosesIt) {
       ::FlushFileBuffers(server);
       ::CloseHandle(server);
     });
-    const FileBytes bytes = ReadWholeFile(name);
+    const FileBytes bytes = ReadFileUpToNul(name);
     writer.join();
     EXPECT_EQ(std::string(bytes.data.get(), bytes.size), want) << content.size();
   }
@@ -106,7 +106,7 @@ TEST(WindowsFileAccess, APipeIsReadUntilItsWriterClosesIt) {
 // NUL is a device in every folder, with no length and nothing to empty: it
 // reads as empty and takes any write, as /dev/null does on POSIX systems.
 TEST(WindowsFileAccess, TheNulDeviceReadsAsEmptyAndTakesWrites) {
-  EXPECT_EQ(ReadWholeFile("NUL").size, 0u);
+  EXPECT_EQ(ReadFileUpToNul("NUL").size, 0u);
   EXPECT_NO_THROW(WriteWholeFile("NUL", {Bytes("abc")}));
 }
 

@@ -70,8 +70,8 @@ TEST(CellMaskToPixelMask, APixelNeedsAllFourCellsAroundIt) {
 }
 
 TEST(CellMaskToPixelMask, MatchesFourCellsPerPixelOnRandomMasks) {
-  // Rows short enough to go many at a time, and rows of their own.
-  for (const auto& [W, H] : {std::pair{3, 2000}, {4, 1500}, {5, 900}, {31, 300}, {32, 200}, {90, 40}}) {
+  // Rows short enough to go many at a time, and rows of a block of their own.
+  for (const auto& [W, H] : {std::pair{3, 2000}, {4, 1500}, {5, 900}, {31, 300}, {32, 200}, {90, 40}, {4100, 4}}) {
     std::mt19937 random(static_cast<std::uint32_t>(W * 7919 + H));
     const std::int32_t W1 = W - 1;
     Mask cells(static_cast<std::size_t>(W1) * (H - 1));

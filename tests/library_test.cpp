@@ -33,7 +33,7 @@ struct Image {
 };
 
 Image ReadImage(const std::string& name) {
-  const FileBytes bytes = ReadWholeFile(name);
+  const FileBytes bytes = ReadFileUpToNul(name);
   const std::span<const char> text(bytes.data.get(), bytes.size);
   Image image;
   ScanTextImageSize(text, image.W, image.H);

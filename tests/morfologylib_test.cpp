@@ -209,9 +209,8 @@ TEST(FillEnclosedZeros, InnerZerosBecomeOne) {
   FillEnclosedZeros(mask.data(), 4, 3);
   EXPECT_EQ(mask, MaskFromRows({"..K.", ".K#.", "...."}));
 
-  // Narrow masks are filled many rows at a time, wide ones row by row (the
-  // switch lies between 31 and 32): the zeros of the frame columns stay in
-  // both.
+  // Narrow masks are filled many rows at a time, wide ones a row or two at
+  // a time: the zeros of the frame columns stay in both.
   for (const auto& [W, H] : {std::pair{3, 3000}, {5, 2000}, {31, 140}, {32, 130}, {700, 9}, {2049, 3}}) {
     std::mt19937 random(static_cast<std::uint32_t>(W));
     Mask mask(static_cast<std::size_t>(W) * H);

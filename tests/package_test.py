@@ -14,7 +14,7 @@ import subprocess
 import sys
 import tempfile
 
-from readers_test import need
+from harness import need
 
 
 def main():

@@ -19,7 +19,7 @@ import sys
 import tempfile
 import time
 
-from readers_test import tool_command
+from harness import tool_command
 
 WIDTH_PX, HEIGHT_PX = 12000, 8192
 WIDTH = 29  # of every line drawn, and of the blank that erases it

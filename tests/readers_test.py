@@ -14,7 +14,7 @@ import subprocess
 import sys
 import tempfile
 
-SKIP = 77
+from harness import need, run_tool
 
 # 23 x 17, dark except the top-left pixel and a block in the upper left
 # quarter: odd sizes and no symmetry, so a flip or a transpose in a writer or
@@ -62,27 +62,6 @@ def show(rows):
 def check(what, seen, expected):
     if seen != expected:
         sys.exit(f"{what}: the reader sees\n{show(seen)}\nbut the tool meant\n{show(expected)}")
-
-
-def need(available, what, debian="python3-numpy python3-pil imagemagick"):
-    if available:
-        return
-    if os.environ.get("EDGESEG_REQUIRE_READERS"):
-        sys.exit(f"{what} is missing, and this run requires every reader")
-    print(f"{what} is missing (Debian: apt-get install {debian}): skipped")
-    sys.exit(SKIP)
-
-
-def tool_command(tool):
-    """The words that start the tool: in a build for another machine, its
-    emulator's words (EDGESEG_TOOL_EMULATOR, separated by spaces) first."""
-    return os.environ.get("EDGESEG_TOOL_EMULATOR", "").split() + [tool]
-
-
-def run_tool(tool, input_name, base):
-    run = subprocess.run(tool_command(tool) + [input_name, base], capture_output=True, timeout=60)
-    if run.returncode != 0 or run.stdout:
-        sys.exit(f"edgeseg {input_name}: status {run.returncode}, output {run.stdout!r}")
 
 
 def segment(tool, work):

@@ -1,5 +1,6 @@
 #pragma once
-// Helpers shared by the tests: masks drawn as strings, scratch files.
+// Helpers shared by the tests: masks drawn as strings, scratch files, and
+// (byte_fields.h) the fields of a file's bytes.
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "byte_fields.h"
 
 namespace test {
 
@@ -126,13 +129,6 @@ inline void WriteFile(const std::string& name, const std::string& bytes) {
 inline std::string ReadFile(const std::string& name) {
   std::ifstream in(name, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// The little-endian 32-bit number at a byte offset.
-inline std::uint32_t U32At(const std::string& bytes, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<std::uint8_t>(bytes[at + i]);
-  return v;
 }
 
 }  // namespace test

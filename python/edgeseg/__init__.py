@@ -24,9 +24,9 @@ from . import _edgeseg
 __version__ = _edgeseg.__version__
 __all__ = ["Error", "Result", "Statistics", "pictures", "run", "segment"]
 
-# An image holds at most as many pixels, and a pixel at most this value, as
-# the command takes; values from 65536 up are taken as 65535.
-_MAX_PIXELS = 2**31 - 1
+# An image holds at most as many pixels as the command takes; values from
+# 65536 up are taken as 65535.
+_MAX_PIXELS = _edgeseg.MAX_PIXELS
 
 
 class Error(RuntimeError):

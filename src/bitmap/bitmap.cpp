@@ -31,8 +31,12 @@ void PutU32LE(std::uint8_t* at, std::uint32_t v) {
 
 bool FitsBmpFile(std::int32_t W, std::int32_t H) { return StoreBytes(W, H) <= 0xFFFFFFFFu - kBmpHeaderSize; }
 
-std::array<std::uint8_t, kBmpHeaderSize> MakeBmpHeader(std::int32_t W, std::int32_t H) {
+void CheckBmpFileSize(std::int32_t W, std::int32_t H) {
   if (!FitsBmpFile(W, H)) throw std::runtime_error("picture too large for a BMP file");
+}
+
+std::array<std::uint8_t, kBmpHeaderSize> MakeBmpHeader(std::int32_t W, std::int32_t H) {
+  CheckBmpFileSize(W, H);
   const auto imageSize = static_cast<std::uint32_t>(StoreBytes(W, H));
   std::array<std::uint8_t, kBmpHeaderSize> header{};
   std::uint8_t* h = header.data();
@@ -58,8 +62,6 @@ std::array<std::uint8_t, kBmpHeaderSize> MakeBmpHeader(std::int32_t W, std::int3
 void TBitmap::SetBitmapWidth(std::int32_t newWidth) { Resize(newWidth, height_); }
 
 void TBitmap::SetBitmapHeight(std::int32_t newHeight) { Resize(width_, newHeight); }
-
-void TBitmap::SetBitmapSize(std::int32_t newWidth, std::int32_t newHeight) { Resize(newWidth, newHeight); }
 
 void TBitmap::EnsurePixelFormat32() { pixelFormat32_ = true; }
 
@@ -131,19 +133,30 @@ void SaveBmpFileInBands(const std::string& name, std::int32_t W, std::int32_t H,
   const auto header = MakeBmpHeader(W, H);
   if (bandRows < 1) throw std::runtime_error("empty picture band");
   TBitmap band;
-  bool headerWritten = false;
-  std::int32_t end = H;  // the rows from end down are written
-  WriteFileInPieces(name, [&]() -> std::span<const std::byte> {
-    if (!headerWritten) {
-      headerWritten = true;
-      return std::as_bytes(std::span(header));
-    }
+  std::int32_t end = H;  // the rows from end down are drawn
+  // The next band up, empty after the top one; a band must be drawn only
+  // once the one before it has been written, since they share one bitmap.
+  const auto nextBand = [&]() -> std::span<const std::byte> {
     if (end == 0 || W == 0) return {};
     const std::int32_t rows = std::min(bandRows, end);
     end -= rows;
     draw(end, rows, band);
     if (band.Width() != W || band.Height() != rows) throw std::runtime_error("picture band of another size");
     return std::as_bytes(band.Pixels());
+  };
+  // The first band before the file is opened, so that a draw that gives
+  // bands of another size fails before anything is written.
+  const std::span<const std::byte> first = nextBand();
+  int pieces = 0;
+  WriteFileInPieces(name, [&]() -> std::span<const std::byte> {
+    switch (pieces++) {
+      case 0:
+        return std::as_bytes(std::span(header));
+      case 1:
+        return first;
+      default:
+        return nextBand();
+    }
   });
 }
 

@@ -19,9 +19,12 @@ inline constexpr std::size_t kBmpHeaderSize = 54;
 // bytes, fits the header's 32-bit size field: up to 1,073,741,810 pixels.
 bool FitsBmpFile(std::int32_t W, std::int32_t H);
 
+// Throws std::runtime_error unless FitsBmpFile(W, H).
+void CheckBmpFileSize(std::int32_t W, std::int32_t H);
+
 // The 14-byte file header and the 40-byte information header of a W x H
 // 32-bit BI_RGB picture stored bottom-up, little-endian field by field.
-// Throws unless FitsBmpFile(W, H).
+// Throws as CheckBmpFileSize does.
 std::array<std::uint8_t, kBmpHeaderSize> MakeBmpHeader(std::int32_t W, std::int32_t H);
 
 class TBitmap {
@@ -39,9 +42,6 @@ class TBitmap {
   // store cannot be obtained.
   void SetBitmapWidth(std::int32_t newWidth);
   void SetBitmapHeight(std::int32_t newHeight);
-  // Both at once: the picture that setting the width and then the height
-  // gives, in one pass over the store instead of two.
-  void SetBitmapSize(std::int32_t newWidth, std::int32_t newHeight);
 
   // Switches to 32 bits per pixel, keeping the picture.
   void EnsurePixelFormat32();
@@ -84,9 +84,12 @@ using DrawBand = std::function<void(std::int32_t firstRow, std::int32_t rows, TB
 // Writes a W x H picture as SaveBmpFile would, without ever holding it
 // whole: the headers, then bands of at most bandRows rows from the bottom of
 // the picture up, each drawn by draw into one small bitmap and written
-// (bottom row first) before the next is drawn. Throws, before creating the
-// file, if the picture is too large for a BMP, or if a band comes back in
-// another size; otherwise as SaveBmpFile.
+// (bottom row first) before the next is drawn. Throws before anything is
+// written if the picture is too large for a BMP or bandRows is below 1, and
+// if the first band comes back in another size than asked: it is drawn and
+// checked before the file is opened. A later band of another size, or a
+// throw from draw, ends the write as a failed write does (WriteFileInPieces);
+// otherwise throws as SaveBmpFile.
 void SaveBmpFileInBands(const std::string& name, std::int32_t W, std::int32_t H, std::int32_t bandRows,
                         const DrawBand& draw);
 

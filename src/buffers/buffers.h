@@ -54,13 +54,20 @@ using Buffer = std::unique_ptr<T[], BufferRelease>;
 // length to release. Throws std::bad_alloc on failure.
 void* ObtainBytes(std::size_t bytes, std::size_t& obtainedBytes);
 
+// The bytes of count elements of a trivial type; throws
+// std::bad_array_new_length when that many cannot be counted in a size_t.
+template <class T>
+std::size_t BytesOf(std::size_t count) {
+  static_assert(std::is_trivial_v<T>);
+  if (count > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_array_new_length();
+  return count * sizeof(T);
+}
+
 // A buffer of count elements of a trivial type, content unspecified.
 template <class T>
 Buffer<T> ObtainBuffer(std::size_t count) {
-  static_assert(std::is_trivial_v<T>);
-  if (count > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_array_new_length();
   std::size_t obtainedBytes = 0;
-  void* data = ObtainBytes(count * sizeof(T), obtainedBytes);
+  void* data = ObtainBytes(BytesOf<T>(count), obtainedBytes);
   return Buffer<T>(static_cast<T*>(data), BufferRelease(obtainedBytes));
 }
 
@@ -75,10 +82,8 @@ void* ResizeBytes(void* data, std::size_t obtainedBytes, std::size_t keptBytes, 
 // failure it throws and the buffer keeps its old room and content.
 template <class T>
 void GrowBuffer(Buffer<T>& buffer, std::size_t count, std::size_t kept) {
-  static_assert(std::is_trivial_v<T>);
-  if (count > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_array_new_length();
   std::size_t obtainedBytes = 0;
-  void* data = ResizeBytes(buffer.get(), buffer.get_deleter().obtainedBytes(), kept * sizeof(T), count * sizeof(T),
+  void* data = ResizeBytes(buffer.get(), buffer.get_deleter().obtainedBytes(), kept * sizeof(T), BytesOf<T>(count),
                            obtainedBytes);
   static_cast<void>(buffer.release());  // moved, not to be given back
   buffer = Buffer<T>(static_cast<T*>(data), BufferRelease(obtainedBytes));

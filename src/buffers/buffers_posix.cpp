@@ -122,7 +122,8 @@ void* ObtainBytes(std::size_t bytes, std::size_t& obtainedBytes) {
 
 void* ResizeBytes(void* data, std::size_t obtainedBytes, [[maybe_unused]] std::size_t keptBytes, std::size_t bytes,
                   std::size_t& newObtainedBytes) {
-  if (bytes > std::numeric_limits<std::size_t>::max() - HugePageSize() - 2 * PageSize()) throw std::bad_alloc();
+  // Both ways start with ObtainBytes, whose size guard throws before the
+  // buffer is touched.
 #if defined(__linux__)
   // The kernel moves the pages into a larger range placed as any buffer of
   // that size is: nothing is copied, the old range is gone once they have

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 
 namespace edgeseg {
 
@@ -27,6 +28,24 @@ constexpr std::size_t RowsPerBlock(std::size_t width, std::size_t blockSamples) 
 
 // Whole rows of the given width in a block of kBlockSamples.
 constexpr std::size_t BlockRows(std::size_t width) { return RowsPerBlock(width, kBlockSamples); }
+
+// Pictures and the gradient are made a band of rows of about this many
+// pixels at a time, never whole: a band stays in the cache between the step
+// that makes it and the one that uses it, and a tall image needs no larger
+// band than a short one. A band is at least one row, though, so its memory
+// grows with the width: a 4-row image 500 million pixels wide needs a 2 GB
+// band of its gradient.
+inline constexpr std::size_t kBandPixels = std::size_t{1} << 16;
+
+// The rows of a band of a picture (or gradient) of the given width and
+// height: at least one, at most the height. Every buffer that holds a band
+// and every loop over bands takes its size from here, so that none can
+// overflow another's buffer.
+constexpr std::int32_t BandRows(std::int32_t width, std::int32_t height) {
+  if (width <= 0 || height <= 1) return 1;
+  const std::size_t rows = RowsPerBlock(static_cast<std::size_t>(width), kBandPixels);
+  return static_cast<std::int32_t>(std::min(rows, static_cast<std::size_t>(height)));
+}
 
 // Calls f(firstRow, rows) for consecutive blocks of blockRows rows, the last
 // one shorter if need be, covering rows [firstRow, endRow).

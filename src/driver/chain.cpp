@@ -20,25 +20,21 @@ constexpr bool kSilent = false;
 
 }  // namespace
 
-std::int32_t BandRows(std::int32_t width, std::int32_t height) {
-  if (width <= 0 || height <= 1) return 1;
-  const std::size_t rows = RowsPerBlock(static_cast<std::size_t>(width), kBandPixels);
-  return static_cast<std::int32_t>(std::min(rows, static_cast<std::size_t>(height)));
-}
-
 void ForEachGradientBand(const AnalysisBuffers& b,
                          const std::function<void(const float*, std::int32_t, std::int32_t)>& use) {
-  const std::int32_t rows = BandRows(CellsW(b), CellsH(b));
-  for (std::int32_t first = 0; first < CellsH(b); first += rows) {
-    const std::int32_t count = std::min(rows, CellsH(b) - first);
-    ComputeRobertsGradient(b.gradientBand, b.input, b.W, b.H, first, first + count);
-    use(b.gradientBand, first, count);
-  }
+  const auto cellRows = static_cast<std::size_t>(std::max(CellsH(b), 0));
+  const auto bandRows = static_cast<std::size_t>(BandRows(CellsW(b), CellsH(b)));
+  ForEachRowBlock(0, cellRows, bandRows, [&b, &use](std::size_t first, std::size_t rows) {
+    const auto from = static_cast<std::int32_t>(first);
+    const auto count = static_cast<std::int32_t>(rows);
+    ComputeRobertsGradient(b.gradientBand, b.input, b.W, b.H, from, from + count);
+    use(b.gradientBand, from, count);
+  });
 }
 
-const std::array<AnalysisStep, 12> kAnalysisSteps = {{
+constexpr AnalysisSteps kAnalysisSteps = {{
     {AnalysisStepId::kStatistics, "ComputeRobertsGradient/ComputeGradientStats",
-     RunStage::kGradient, kReportsOnStandardError, AnalysisOutput::kStats,
+     RunStage::kGradient, kReportsOnStandardError,
      [](AnalysisBuffers& b) {
        GradientStatsAccumulator statistics(CellsW(b), CellsH(b));
        ForEachGradientBand(b, [&statistics](const float* band, std::int32_t, std::int32_t rows) {
@@ -46,40 +42,57 @@ const std::array<AnalysisStep, 12> kAnalysisSteps = {{
        });
        b.stats = statistics.Finish();
      }},
-    {AnalysisStepId::kThreshold, "SelectGradientThreshold", RunStage::kGradient, kSilent, AnalysisOutput::kThreshold,
+    {AnalysisStepId::kThreshold, "SelectGradientThreshold", RunStage::kGradient, kSilent,
      [](AnalysisBuffers& b) { b.threshold = SelectGradientThreshold(b.stats); }},
     {AnalysisStepId::kBinarize, "ComputeRobertsGradient/BinarizeGradient",
-     RunStage::kGradient, kSilent, AnalysisOutput::kCellMask,
+     RunStage::kGradient, kSilent,
      [](AnalysisBuffers& b) { BinarizeRobertsGradient(b.cellMask, b.input, b.W, b.H, 0, b.H - 1, b.threshold); }},
     // Close the edge cells: background reached from the frame takes the key,
     // what it cannot reach is enclosed and becomes foreground.
-    {AnalysisStepId::kMarkCellFrame, "SetBorderZeros/cells", RunStage::kClosing, kSilent, AnalysisOutput::kCellMask,
+    {AnalysisStepId::kMarkCellFrame, "SetBorderZeros/cells", RunStage::kClosing, kSilent,
      [](AnalysisBuffers& b) { SetBorderZeros(b.cellMask, CellsW(b), CellsH(b), kKeyValue); }},
-    {AnalysisStepId::kFloodFill, "FloodFillFromBorder", RunStage::kClosing, kSilent, AnalysisOutput::kCellMask,
+    {AnalysisStepId::kFloodFill, "FloodFillFromBorder", RunStage::kClosing, kSilent,
      [](AnalysisBuffers& b) { FloodFillFromBorder(b.cellMask, CellsW(b), CellsH(b), kKeyValue); }},
-    {AnalysisStepId::kFillEnclosed, "FillEnclosedZeros", RunStage::kClosing, kSilent, AnalysisOutput::kCellMask,
+    {AnalysisStepId::kFillEnclosed, "FillEnclosedZeros", RunStage::kClosing, kSilent,
      [](AnalysisBuffers& b) { FillEnclosedZeros(b.cellMask, CellsW(b), CellsH(b)); }},
-    {AnalysisStepId::kClearCellKey, "ClearValue/cells", RunStage::kClosing, kSilent, AnalysisOutput::kCellMask,
+    {AnalysisStepId::kClearCellKey, "ClearValue/cells", RunStage::kClosing, kSilent,
      [](AnalysisBuffers& b) { ClearValue(b.cellMask, CellsW(b), CellsH(b), kKeyValue); }},
     // On the pixel grid the key on the frame counts as foreground, so the
     // erosion does not wear regions away where they touch the frame.
-    {AnalysisStepId::kCellsToPixels, "CellMaskToPixelMask", RunStage::kClosing, kSilent, AnalysisOutput::kPixelMask,
+    {AnalysisStepId::kCellsToPixels, "CellMaskToPixelMask", RunStage::kClosing, kSilent,
      [](AnalysisBuffers& b) { CellMaskToPixelMask(b.pixelMask, b.cellMask, b.W, b.H); }},
-    {AnalysisStepId::kMarkPixelFrame, "SetBorderZeros/pixels", RunStage::kClosing, kSilent, AnalysisOutput::kPixelMask,
+    {AnalysisStepId::kMarkPixelFrame, "SetBorderZeros/pixels", RunStage::kClosing, kSilent,
      [](AnalysisBuffers& b) { SetBorderZeros(b.pixelMask, b.W, b.H, kKeyValue); }},
-    {AnalysisStepId::kErode, "Erode3x3", RunStage::kClosing, kSilent, AnalysisOutput::kPixelMask,
+    {AnalysisStepId::kErode, "Erode3x3", RunStage::kClosing, kSilent,
      [](AnalysisBuffers& b) { Erode3x3(b.pixelMask, b.W, b.H); }},
-    {AnalysisStepId::kClearPixelKey, "ClearValue/pixels", RunStage::kClosing, kSilent, AnalysisOutput::kPixelMask,
+    {AnalysisStepId::kClearPixelKey, "ClearValue/pixels", RunStage::kClosing, kSilent,
      [](AnalysisBuffers& b) { ClearValue(b.pixelMask, b.W, b.H, kKeyValue); }},
-    {AnalysisStepId::kLabel, "LabelRegions", RunStage::kLabelling, kSilent, AnalysisOutput::kPixelMask,
+    {AnalysisStepId::kLabel, "LabelRegions", RunStage::kLabelling, kSilent,
      [](AnalysisBuffers& b) { LabelRegions(b.pixelMask, b.W, b.H, kMinRegionSize); }},
 }};
 
+namespace {
+
+// A row for every id, in the order of the ids: a step added to the ids but
+// not to the table fails here rather than as a row without an operation.
+constexpr bool RowsFollowTheIds() {
+  for (std::size_t i = 0; i < kAnalysisSteps.size(); ++i) {
+    if (kAnalysisSteps[i].id != static_cast<AnalysisStepId>(i) || kAnalysisSteps[i].run == nullptr) return false;
+  }
+  return true;
+}
+static_assert(RowsFollowTheIds());
+
+}  // namespace
+
+Buffer<float> ObtainGradientBand(std::int32_t W, std::int32_t H) {
+  return ObtainBuffer<float>(static_cast<std::size_t>(BandRows(W - 1, H - 1)) * static_cast<std::size_t>(W - 1));
+}
+
 AnalysisBuffers PrepareAnalysis(const std::uint16_t* input, std::int32_t W, std::int32_t H,
                                 std::uint16_t* pixelMask, AnalysisScratch& scratch) {
-  const auto cellColumns = static_cast<std::size_t>(W - 1);
-  scratch.gradientBand = ObtainBuffer<float>(static_cast<std::size_t>(BandRows(W - 1, H - 1)) * cellColumns);
-  scratch.cellMask = ObtainBuffer<std::uint16_t>(cellColumns * static_cast<std::size_t>(H - 1));
+  scratch.gradientBand = ObtainGradientBand(W, H);
+  scratch.cellMask = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(W - 1) * static_cast<std::size_t>(H - 1));
   return AnalysisBuffers{.W = W,
                          .H = H,
                          .input = input,

@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "buffers/buffers.h"
-#include "driver/progress.h"
+#include "driver/runstage.h"
 #include "functionsfloat/functionsfloat.h"
 
 namespace edgeseg {
@@ -21,22 +21,12 @@ inline constexpr std::uint16_t kKeyValue = 65535;
 // A region must hold more than this many pixels to keep a label.
 inline constexpr std::uint32_t kMinRegionSize = 10;
 
-// Pictures and the gradient are made a band of rows of about this many
-// pixels at a time, never whole: a band stays in the cache between the step
-// that makes it and the one that uses it, and a gigapixel image needs no
-// more of them than a thumbnail.
-inline constexpr std::size_t kBandPixels = std::size_t{1} << 16;
-
-// The rows of a band of a picture (or gradient) of the given width and
-// height: at least one, at most the height.
-std::int32_t BandRows(std::int32_t width, std::int32_t height);
-
 // The buffers the chain works on, owned by the caller. W x H is the pixel
 // grid: the input image and the pixel mask hold W*H samples, the cell mask
 // (W-1)*(H-1), on the grid of cells between the pixels. The gradient is
 // never held whole: each step that reads it computes it again into
-// gradientBand, BandRows(W-1, H-1) rows of W-1 floats at a time. At the end
-// the pixel mask holds the labels.
+// gradientBand (ObtainGradientBand), a band of rows at a time (BandRows in
+// common/rowblocks.h). At the end the pixel mask holds the labels.
 struct AnalysisBuffers {
   std::int32_t W = 0;
   std::int32_t H = 0;
@@ -61,10 +51,8 @@ enum class AnalysisStepId {
   kErode,
   kClearPixelKey,
   kLabel,
+  kCount,  // not a step: how many there are
 };
-
-// What a step writes: a buffer, or a field of the buffers' record.
-enum class AnalysisOutput { kStats, kThreshold, kCellMask, kPixelMask };
 
 struct AnalysisStep {
   AnalysisStepId id;
@@ -77,16 +65,16 @@ struct AnalysisStep {
   // ends (the library leaves it to its caller): no progress line may be
   // drawn from the step's start until then.
   bool reportsOnStandardError;
-  AnalysisOutput output;
   void (*run)(AnalysisBuffers&);
 };
 
-// Every step, in order; the first and the third compute the gradient, a
-// band at a time, and take each band as it comes. Each step may throw what
-// its operation throws: the
-// statistics when the gradient has no inner samples (an image of 3 or fewer
-// rows or columns), the labelling past 65535 regions, std::bad_alloc.
-extern const std::array<AnalysisStep, 12> kAnalysisSteps;
+// Every step, in the order of AnalysisStepId; the first and the third
+// compute the gradient, a band at a time, and take each band as it comes.
+// Each step may throw what its operation throws: the statistics when the
+// gradient has no inner samples (an image of 3 or fewer rows or columns),
+// the labelling past 65535 regions, std::bad_alloc.
+using AnalysisSteps = std::array<AnalysisStep, static_cast<std::size_t>(AnalysisStepId::kCount)>;
+extern const AnalysisSteps kAnalysisSteps;
 
 // Called around a step with the buffers as they are then.
 using AnalysisStepHook = std::function<void(const AnalysisStep&, AnalysisBuffers&)>;
@@ -95,6 +83,11 @@ using AnalysisStepHook = std::function<void(const AnalysisStep&, AnalysisBuffers
 // bottom, computed into the chain's gradientBand.
 void ForEachGradientBand(const AnalysisBuffers& buffers,
                          const std::function<void(const float*, std::int32_t, std::int32_t)>& use);
+
+// A buffer for a band of the gradient of a W x H image: BandRows(W-1, H-1)
+// rows of W-1 floats, what ForEachGradientBand and the gradient picture's
+// bands compute it into. Throws std::bad_alloc when it cannot be obtained.
+Buffer<float> ObtainGradientBand(std::int32_t W, std::int32_t H);
 
 // The buffers the chain obtains for itself: the gradient band and the cell
 // mask. The band outlives the chain, for the gradient picture.

@@ -81,7 +81,7 @@ InputImage ReadInput(const std::string& inputName, ProgressLine& progress) {
   // so a file that changes during the run cannot give a size from one
   // version and samples (or none) from another.
   progress.Show(RunStage::kReading, 0, 3);
-  FileBytes input = ReadWholeFile(inputName);
+  FileBytes input = ReadFileUpToNul(inputName);
   const std::span<const char> text(input.data.get(), input.size);
   progress.Show(RunStage::kReading, 1, 3);
   InputImage image;
@@ -90,8 +90,8 @@ InputImage ReadInput(const std::string& inputName, ProgressLine& progress) {
   if (std::int64_t{image.W} * image.H == 0) return {};
   CheckImageSize(image.W, image.H);
   // Every buffer is written whole before it is read, so none is cleared, and
-  // each is obtained when a step first needs it and released as soon as no
-  // later step reads it: the text as soon as the samples are read.
+  // each is released as soon as no later step reads it: the text as soon as
+  // the samples are read.
   image.samples = ObtainBuffer<std::uint16_t>(static_cast<std::size_t>(std::int64_t{image.W} * image.H));
   // The scan admitted these bytes, so they hold every sample; a shortfall
   // would mean samples never read, which must not pass for a result.

@@ -1,10 +1,9 @@
 #include "driver/pictures.h"
 
 #include <iterator>
-#include <stdexcept>
 
+#include "common/rowblocks.h"
 #include "displib/displib.h"
-#include "driver/chain.h"
 
 namespace edgeseg {
 
@@ -39,12 +38,17 @@ void PictureBands::Draw(std::int32_t first, std::int32_t rows, TBitmap& band) co
   }
 }
 
+void SavePicture(const std::string& name, const PictureBands& bands) {
+  SaveBmpFileInBands(name, bands.Width(), bands.Height(), BandRows(bands.Width(), bands.Height()),
+                     [&bands](std::int32_t first, std::int32_t rows, TBitmap& band) { bands.Draw(first, rows, band); });
+}
+
 void WritePictures(const std::string& baseName, PictureSources from, Buffer<std::uint16_t> labels,
                    ProgressLine& progress) {
   // The pictures cannot be saved past the BMP size field: refused before
   // any is drawn. The gradient picture is smaller.
   progress.Show(RunStage::kWritingPictures, 0, 3);
-  if (!FitsBmpFile(from.W, from.H)) throw std::runtime_error("picture too large for a BMP file");
+  CheckBmpFileSize(from.W, from.H);
   from.labels = labels.get();
   const struct {
     Picture which;
@@ -52,10 +56,7 @@ void WritePictures(const std::string& baseName, PictureSources from, Buffer<std:
   } pictures[] = {{Picture::Input, "_In.bmp"}, {Picture::Regions, "_Reg.bmp"}, {Picture::Gradient, "_Grad.bmp"}};
   for (std::size_t i = 0; i < std::size(pictures); ++i) {
     if (i > 0) progress.Show(RunStage::kWritingPictures, static_cast<int>(i), 3);
-    const PictureBands bands(pictures[i].which, from);
-    SaveBmpFileInBands(baseName + pictures[i].suffix, bands.Width(), bands.Height(),
-                       BandRows(bands.Width(), bands.Height()),
-                       [&bands](std::int32_t first, std::int32_t rows, TBitmap& band) { bands.Draw(first, rows, band); });
+    SavePicture(baseName + pictures[i].suffix, PictureBands(pictures[i].which, from));
     if (pictures[i].which == Picture::Regions) {  // no later picture reads them
       labels.reset();
       from.labels = nullptr;

@@ -21,9 +21,9 @@ inline constexpr std::int32_t kInputLow = 0;
 inline constexpr std::int32_t kInputHigh = 4095;
 
 // What the pictures are drawn from: the W x H input and labels, and the
-// gradient, windowed to its extremes in stats; gradientBand
-// (BandRows(W-1, H-1) rows of W-1 floats) holds it a band at a time when
-// the window must be drawn from the float gradient.
+// gradient, windowed to its extremes in stats; gradientBand (from
+// ObtainGradientBand, driver/chain.h) holds it a band at a time when the
+// window must be drawn from the float gradient.
 struct PictureSources {
   std::int32_t W = 0;
   std::int32_t H = 0;
@@ -55,6 +55,10 @@ class PictureBands {
   SampleWindow inputWindow_;
   GradientWindow gradientWindow_;
 };
+
+// Writes the picture as the BMP file of that name, a band of rows at a time
+// (SaveBmpFileInBands): as a run writes each of its pictures.
+void SavePicture(const std::string& name, const PictureBands& bands);
 
 // Writes the three pictures of the sources, the labels' released as soon as
 // their picture is written. Throws before any picture is drawn when one

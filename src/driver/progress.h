@@ -10,10 +10,9 @@
 #include <string>
 #include <string_view>
 
-namespace edgeseg {
+#include "driver/runstage.h"
 
-// The parts of a run, in order, as the line names them.
-enum class RunStage { kReading, kGradient, kClosing, kLabelling, kWritingLabels, kWritingPictures };
+namespace edgeseg {
 
 // The overall share of a run done when part `done` of the `parts` parts of
 // stage has begun, in percent (0 to 99): each stage weighs by its measured

@@ -20,6 +20,11 @@ void WriteWholeFile(const std::string& name,
   });
 }
 
+std::span<const char> BeforeFirstNul(std::span<const char> text) {
+  const void* nul = std::memchr(text.data(), '\0', text.size());
+  return nul == nullptr ? text : text.first(static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
+}
+
 std::string TemporaryName(const std::string& name, const std::string& suffix) {
   // 255 bytes is the name limit of the usual file systems (ext4, XFS, tmpfs,
   // btrfs, APFS); one that allows less fails the create, and then the output
@@ -73,12 +78,9 @@ FileBytes ReadUntilEndOrNul(std::uintmax_t sizeHint, const ReadSome& readSome) {
       GrowBuffer(bytes.data, room, bytes.size);
       std::memcpy(bytes.data.get() + bytes.size, probe, got);
     }
-    const char* const arrived = bytes.data.get() + bytes.size;
-    if (const void* nul = std::memchr(arrived, '\0', got)) {
-      bytes.size += static_cast<std::size_t>(static_cast<const char*>(nul) - arrived);
-      break;
-    }
-    bytes.size += got;
+    const std::size_t kept = BeforeFirstNul({bytes.data.get() + bytes.size, got}).size();
+    bytes.size += kept;
+    if (kept < got) break;
   }
   return bytes;
 }

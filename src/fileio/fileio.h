@@ -6,10 +6,10 @@
 // readers and writers: every input is read up to its end or its first NUL
 // byte, every output written whole, at once or piece by piece, and every
 // failure is raised as std::runtime_error, so no caller can mistake a short
-// transfer for success. The POSIX build
-// works on file descriptors; the portable build (EDGESEG_PORTABLE) uses only
-// the standard library and keeps every result it can; the Windows build
-// works on file handles and shares no file while it has it open.
+// transfer for success. The POSIX build works on file descriptors; the
+// portable build (EDGESEG_PORTABLE) uses only the standard library and
+// keeps every result it can; the Windows build works on file handles and
+// shares no file while it has it open.
 
 #include <cstddef>
 #include <functional>
@@ -22,6 +22,11 @@
 #include "buffers/buffers.h"
 
 namespace edgeseg {
+
+// The bytes of text before its first NUL byte (all of them when it holds
+// none): nothing from a NUL on can belong to a text image, so every reader
+// of an input stops there.
+std::span<const char> BeforeFirstNul(std::span<const char> text);
 
 // The bytes of a file as they were read, up to its first NUL byte.
 struct FileBytes {
@@ -63,7 +68,7 @@ bool IsExistingFile(const std::string& name);
 // mapped: the bytes are one snapshot, however the file changes afterwards.
 // Throws std::runtime_error if the file cannot be opened or read, and
 // std::bad_alloc if its bytes cannot be held.
-FileBytes ReadWholeFile(const std::string& name);
+FileBytes ReadFileUpToNul(const std::string& name);
 
 // Writes the pieces one after the other as the file of that name. Throws if
 // the file cannot be created, if any byte cannot be written, or if closing

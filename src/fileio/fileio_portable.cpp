@@ -19,10 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Transfers of at most 1 GiB keep every count inside what any C library
-// handles in one call.
-constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
-
 // What the name is; "not found" also when it cannot be told.
 fs::file_status StatusOf(const std::string& name) {
   std::error_code error;
@@ -123,7 +119,7 @@ bool IsExistingFile(const std::string& name) {
   return fs::exists(status) && !fs::is_directory(status);
 }
 
-FileBytes ReadWholeFile(const std::string& name) {
+FileBytes ReadFileUpToNul(const std::string& name) {
   // The name is looked up once, by the open: what it names then (a file, a
   // device, a pipe that waits for its writer) is what is read.
   File file(name, "rb");

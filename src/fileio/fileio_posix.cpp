@@ -27,10 +27,6 @@ namespace edgeseg {
 
 namespace {
 
-// Linux moves at most about 2 GiB per call; smaller requests keep every
-// transfer well inside that and inside ssize_t.
-constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
-
 class FileDescriptor {
  public:
   explicit FileDescriptor(int fd) : fd_(fd) {}
@@ -547,7 +543,7 @@ bool IsExistingFile(const std::string& name) {
   return ::stat(name.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-FileBytes ReadWholeFile(const std::string& name) {
+FileBytes ReadFileUpToNul(const std::string& name) {
   // A named pipe waits here for its writer, as it would for any reader.
   FileDescriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) throw std::runtime_error("cannot open input file");

@@ -34,9 +34,6 @@ namespace edgeseg {
 
 namespace {
 
-// ReadFile and WriteFile count in 32 bits; 1 GiB a call stays well inside.
-constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
-
 // The name as Windows' wide functions take it. The names come from main's
 // arguments, which Windows hands over in the ANSI code page, so they go back
 // through the same page. A name that cannot be converted names nothing.
@@ -275,7 +272,7 @@ bool IsExistingFile(const std::string& name) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-FileBytes ReadWholeFile(const std::string& name) {
+FileBytes ReadFileUpToNul(const std::string& name) {
   FileHandle file = OpenExclusive(name, GENERIC_READ, OPEN_EXISTING);
   if (file.get() == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open input file");
   // Only a file on a disk claims a length, and it is a hint for the buffer;

@@ -1,6 +1,7 @@
 #pragma once
-// The one way every platform's ReadWholeFile reads: the platforms differ
-// only in how a file is opened, sized and read from.
+// What every platform's file access shares: the one way ReadFileUpToNul
+// reads, and the most one read or write moves. The platforms differ only in
+// how a file is opened, sized, read from and written to.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,11 @@
 #include "fileio/fileio.h"
 
 namespace edgeseg {
+
+// Each read or write asks for at most 1 GiB: well inside what Linux moves
+// in one call (about 2 GiB) and ssize_t, the 32-bit counts of Windows'
+// ReadFile and WriteFile, and what any C library handles at once.
+inline constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 
 // Reads into at most the given room and gives how many bytes arrived: 0 at
 // the end of the data. Throws std::runtime_error when the read fails.

@@ -2,16 +2,25 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <vector>
 
+#include "common/frame.h"
 #include "common/rowblocks.h"
 #include "common/runs.h"
 
 namespace edgeseg {
 
 namespace {
+
+// A final label is a 16-bit sample.
+constexpr std::uint32_t kMaxRegions = std::numeric_limits<std::uint16_t>::max();
+
+// Room for the provisional labels of a typical picture, taken up front so
+// that the scan seldom has to grow its lists.
+constexpr std::size_t kReservedLabels = 10000;
 
 // The first non-zero sample in [first, last), or last. Background is most of
 // a mask, so zeros are passed over four samples at a time.
@@ -118,7 +127,7 @@ std::vector<std::uint32_t> NumberRegions(std::vector<std::uint32_t>& parent, std
   for (std::size_t j = 1; j < labelCount; ++j) {
     if (parent[j] == j && size[j] > minSize) finalLabel[j] = next++;
   }
-  if (next - 1 > 65535) throw std::runtime_error("more than 65535 regions");
+  if (next - 1 > kMaxRegions) throw std::runtime_error("more than 65535 regions");
   for (std::size_t j = 1; j < labelCount; ++j) finalLabel[j] = finalLabel[parent[j]];
   return finalLabel;
 }
@@ -164,53 +173,34 @@ void ClearValue(std::uint16_t* mask, std::int32_t W, std::int32_t H, std::uint16
 
 void CellMaskToPixelMask(std::uint16_t* pixelMask, const std::uint16_t* cellMask, std::int32_t W,
                          std::int32_t H) {
-  if (W <= 0 || H <= 0) return;
+  if (ClearIfAllFrame(pixelMask, W, H)) return;
   const std::size_t width = static_cast<std::size_t>(W);
   const std::size_t height = static_cast<std::size_t>(H);
-  if (W < 3 || H < 3) {
-    std::fill(pixelMask, pixelMask + width * height, std::uint16_t{0});
-    return;
-  }
   const std::size_t cellWidth = width - 1;
-  std::fill(pixelMask, pixelMask + width, std::uint16_t{0});
-  std::fill(pixelMask + (height - 1) * width, pixelMask + height * width, std::uint16_t{0});
-  // & rather than &&: no branch per pixel, so the loops vectorise.
-  if (width >= kShortRowWidth) {
-    for (std::size_t y = 1; y + 1 < height; ++y) {
-      std::uint16_t* out = pixelMask + y * width;
-      const std::uint16_t* above = cellMask + (y - 1) * cellWidth;
-      const std::uint16_t* below = above + cellWidth;
-      out[0] = 0;
-      for (std::size_t x = 1; x + 1 < width; ++x) {
-        out[x] = (above[x - 1] != 0) & (above[x] != 0) & (below[x - 1] != 0) & (below[x] != 0);
-      }
-      out[width - 1] = 0;
-    }
-    return;
-  }
-  // Short rows go a block at a time: the value for the pixel at each
-  // cell's bottom-right corner is taken for the block's cells as one range,
-  // then every pixel picks its cell's value, or the 0 at the end for a frame
-  // pixel, through a pattern that is the same for every block.
-  const std::size_t blockRows = BlockRows(width);
-  std::uint16_t corner[kBlockSamples + 1];
-  corner[kBlockSamples] = 0;
-  std::uint16_t pick[kBlockSamples];
-  for (std::size_t i = 0; i < blockRows * width; ++i) {
-    const std::size_t x = i % width;
-    pick[i] = static_cast<std::uint16_t>(x == 0 || x == width - 1 ? kBlockSamples : i / width * cellWidth + x - 1);
-  }
-  ForEachRowBlock(1, height - 1, blockRows, [&](std::size_t y0, std::size_t rows) {
+  ClearFrameRows(pixelMask, width, height);
+  // Rows go in blocks, whatever their width. The value for the pixel at
+  // each cell's bottom-right corner is taken for the block's cells as one
+  // range, in a loop that vectorises however short the rows are, and
+  // written from the block's second pixel on: a row of cells is one shorter
+  // than a row of pixels, so each row's values land one place earlier than
+  // the row above's. The rows then move to their places, the last first,
+  // and take their frame zeros.
+  ForEachRowBlock(1, height - 1, BlockRows(width), [&](std::size_t y0, std::size_t rows) {
     const std::uint16_t* const cells = cellMask + (y0 - 1) * cellWidth;
+    std::uint16_t* const out = pixelMask + y0 * width;
     // The last cell of the block, on the frame column, has no pixel to feed
-    // and nothing below-right to read.
+    // and nothing below-right to read. & rather than &&: no branch per cell.
     const std::size_t count = rows * cellWidth - 1;
     for (std::size_t k = 0; k < count; ++k) {
-      corner[k] = (cells[k] != 0) & (cells[k + 1] != 0) & (cells[k + cellWidth] != 0) &
-                  (cells[k + cellWidth + 1] != 0);
+      out[k + 1] = (cells[k] != 0) & (cells[k + 1] != 0) & (cells[k + cellWidth] != 0) &
+                   (cells[k + cellWidth + 1] != 0);
     }
-    std::uint16_t* const out = pixelMask + y0 * width;
-    for (std::size_t i = 0; i < rows * width; ++i) out[i] = corner[pick[i]];
+    for (std::size_t r = rows; r-- > 0;) {
+      std::uint16_t* const row = out + r * width;
+      std::memmove(row + 1, row + 1 - r, (width - 2) * sizeof(std::uint16_t));
+      row[0] = 0;
+      row[width - 1] = 0;
+    }
   });
 }
 
@@ -222,8 +212,8 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
   const auto rows = std::make_unique_for_overwrite<Run[]>(2 * (width + 1));
   std::vector<std::uint32_t> parent{0};  // label 0 is the background's
   std::vector<std::uint32_t> size{0};    // pixels given each label by the scan
-  parent.reserve(10000);
-  size.reserve(10000);
+  parent.reserve(kReservedLabels);
+  size.reserve(kReservedLabels);
   const std::int64_t replacements = JoinRuns(image, width, n, rows.get(), parent, size);
   const std::vector<std::uint32_t> finalLabel = NumberRegions(parent, size, minSize);
   WriteFinalLabels(image, width, n, rows.get(), finalLabel);

@@ -28,16 +28,17 @@ void CellMaskToPixelMask(std::uint16_t* pixelMask, const std::uint16_t* cellMask
 // for each matching neighbour whose label differs from the smallest one
 // found, duplicates included). Throws if more than 65535 regions survive,
 // since their labels would not fit in 16 bits; the image is then unchanged.
-// Scratch memory is a few words per column and two per provisional label,
-// whatever the height.
+// Scratch memory is a few words per column and three per provisional label
+// (its parent, its size and its final label), whatever the height.
 std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
                           std::uint32_t minSize);
 
 // Sets every entry of labels[0..lastIndex] that equals oldLabel to newLabel.
 // A lastIndex of -1 changes nothing.
 // LabelRegions does not call it: it merges labels through a union-find. It
-// stays as the merge step of the plain eager-merging scan in the tests,
-// which rewrites every earlier label at each merge and is the model that
+// stays as the unit's named operation, the merge step of a plain eager-
+// merging scan, which rewrites every earlier label at each merge. Such a
+// scan, written in the tests over 32-bit labels, is the model that
 // LabelRegions is checked against, labels and replacement count alike.
 void ReplaceLabel(std::uint16_t* labels, std::int32_t lastIndex, std::uint16_t oldLabel,
                   std::uint16_t newLabel);

@@ -10,6 +10,7 @@
 
 #include "buffers/buffers.h"
 #include "common/limits.h"
+#include "common/rowblocks.h"
 #include "driver/chain.h"
 #include "driver/pictures.h"
 
@@ -68,16 +69,14 @@ void DrawPicture(Picture which, const std::uint16_t* image, std::int32_t width, 
   Buffer<float> gradientBand;
   if (which != Picture::Regions) from.input = ContiguousRows(image, width, height, rowStride, copy);
   if (which == Picture::Gradient) {
-    gradientBand = ObtainBuffer<float>(static_cast<std::size_t>(BandRows(width - 1, height - 1)) *
-                                       static_cast<std::size_t>(width - 1));
+    gradientBand = ObtainGradientBand(width, height);
     from.gradientBand = gradientBand.get();
   }
   const PictureBands bands(which, from);
-  const std::int32_t bandRows = BandRows(bands.Width(), bands.Height());
   TBitmap band;
-  for (std::int32_t first = 0; first < bands.Height(); first += bandRows) {
-    const std::int32_t rows = std::min(bandRows, bands.Height() - first);
-    bands.Draw(first, rows, band);
+  const auto convert = [&bands, &band, &rgb](std::size_t first, std::size_t count) {
+    const auto rows = static_cast<std::int32_t>(count);
+    bands.Draw(static_cast<std::int32_t>(first), rows, band);
     // Each pixel's blue, green and red, turned around.
     for (std::int32_t y = 0; y < rows; ++y) {
       const std::uint8_t* bgrx = band.RowPixels(y).data();
@@ -87,7 +86,9 @@ void DrawPicture(Picture which, const std::uint16_t* image, std::int32_t width, 
         rgb[2] = bgrx[0];
       }
     }
-  }
+  };
+  ForEachRowBlock(0, static_cast<std::size_t>(bands.Height()),
+                  static_cast<std::size_t>(BandRows(bands.Width(), bands.Height())), convert);
 }
 
 }  // namespace edgeseg

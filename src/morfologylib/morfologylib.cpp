@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/frame.h"
 #include "common/rowblocks.h"
 #include "common/runs.h"
 #include "morfologylib/zerobits.h"
@@ -146,28 +147,28 @@ bool InnerSampleHolds(const std::uint16_t* mask, std::size_t width, std::size_t 
   return count != 0;
 }
 
-// Every inner sample that is 0 becomes v. Short rows go in blocks, each
-// block as one range with a pattern that holds 0xFFFF for inner columns and
-// 0 for frame ones.
+// Every inner sample that is 0 becomes v. Rows go in blocks, whatever their
+// width, each block as one range in a loop that vectorises however short the
+// rows are (a select rather than a branch per sample); the frame samples
+// that the range passes over are put back as they were.
 void ReplaceInnerZeros(std::uint16_t* mask, std::size_t width, std::size_t height, std::uint16_t v) {
   if (width < 3 || height < 3) return;
-  // Selects rather than branches per sample, so that the loops vectorise.
-  if (width >= kShortRowWidth) {
-    for (std::size_t y = 1; y + 1 < height; ++y) {
-      std::uint16_t* const row = mask + y * width;
-      for (std::size_t x = 1; x + 1 < width; ++x) row[x] = row[x] == 0 ? v : row[x];
-    }
-    return;
-  }
   const std::size_t blockRows = BlockRows(width);
-  std::uint16_t inner[kBlockSamples];
-  for (std::size_t i = 0; i < blockRows * width; ++i) {
-    inner[i] = i % width == 0 || i % width == width - 1 ? 0 : 0xFFFF;
-  }
-  ForEachRowBlock(1, height - 1, blockRows, [&](std::size_t y0, std::size_t rows) {
+  // Two a row; a block of rows of 3 or more samples has at most a third of
+  // kBlockSamples rows.
+  std::uint16_t frame[kBlockSamples];
+  // v by value: a store to the mask cannot change it, so the range loop
+  // vectorises.
+  ForEachRowBlock(1, height - 1, blockRows, [&, v](std::size_t y0, std::size_t rows) {
     std::uint16_t* const block = mask + y0 * width;
-    for (std::size_t i = 0; i < rows * width; ++i) {
-      block[i] = (block[i] | static_cast<std::uint16_t>(~inner[i])) == 0 ? v : block[i];
+    for (std::size_t r = 0; r < rows; ++r) {
+      frame[2 * r] = block[r * width];
+      frame[2 * r + 1] = block[r * width + width - 1];
+    }
+    for (std::size_t i = 0; i < rows * width; ++i) block[i] = block[i] == 0 ? v : block[i];
+    for (std::size_t r = 0; r < rows; ++r) {
+      block[r * width] = frame[2 * r];
+      block[r * width + width - 1] = frame[2 * r + 1];
     }
   });
 }
@@ -260,13 +261,9 @@ void FillEnclosedZeros(std::uint16_t* mask, std::int32_t W, std::int32_t H) {
 }
 
 void Erode3x3(std::uint16_t* mask, std::int32_t W, std::int32_t H) {
-  if (W <= 0 || H <= 0) return;
+  if (ClearIfAllFrame(mask, W, H)) return;
   const std::size_t width = static_cast<std::size_t>(W);
   const std::size_t height = static_cast<std::size_t>(H);
-  if (W < 3 || H < 3) {
-    std::fill(mask, mask + width * height, std::uint16_t{0});
-    return;
-  }
   // Rows are eroded in blocks, each block as one range; the frame columns,
   // which the range computes across row ends, are cleared after. The
   // scratch holds the rows above and of the block as they were; the row
@@ -291,8 +288,7 @@ void Erode3x3(std::uint16_t* mask, std::int32_t W, std::int32_t H) {
     // The block's last row as it was is the next block's row above.
     std::copy(s + rows * width, s + (rows + 1) * width, scratch.get());
   });
-  std::fill(mask, mask + width, std::uint16_t{0});
-  std::fill(mask + (height - 1) * width, mask + height * width, std::uint16_t{0});
+  ClearFrameRows(mask, width, height);
 }
 
 }  // namespace edgeseg

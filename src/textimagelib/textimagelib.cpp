@@ -15,8 +15,6 @@ namespace edgeseg {
 
 namespace {
 
-bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
-
 // Both the scan and the reader look at the text 64 bytes at a time.
 constexpr std::size_t kBlockBytes = 64;
 
@@ -37,7 +35,7 @@ constexpr std::int64_t kMostNumbersInBlock = kBlockBytes / 2;
 // is checked digit by digit.
 std::uint32_t ParseDigitRun(const char*& pos, const char* end) {
   std::int64_t value = 0;
-  for (; pos != end && IsDigit(*pos); ++pos) {
+  for (; pos != end && IsDigitByte(*pos); ++pos) {
     value = value * 10 + (*pos - '0');
     if (value > kMaxTextValue) throw std::runtime_error("value out of range");
   }
@@ -221,7 +219,7 @@ bool ScanTextImageSize(const std::string& name, std::int32_t& width, std::int32_
   width = 0;
   height = 0;
   if (!IsExistingFile(name)) return false;
-  const FileBytes file = ReadWholeFile(name);
+  const FileBytes file = ReadFileUpToNul(name);
   return ScanTextImageSize(std::span<const char>(file.data.get(), file.size), width, height);
 }
 
@@ -231,11 +229,9 @@ bool ScanTextImageSize(std::span<const char> text, std::int32_t& width, std::int
   if (text.empty()) return true;
 
   // Only the lines ended before the first NUL byte belong to the image.
-  const char* const data = text.data();
-  const auto* nul = static_cast<const char*>(std::memchr(data, '\0', text.size()));
-  const char* const limit = nul != nullptr ? nul : data + text.size();
-
-  const auto size = static_cast<std::size_t>(limit - data);
+  const std::span<const char> image = BeforeFirstNul(text);
+  const char* const data = image.data();
+  const std::size_t size = image.size();
   switch (ChosenForm()) {
 #if EDGESEG_HAS_X86_FORMS
     case Form::kAvx512: return avx512::ScanBlocks(data, size, width, height);
@@ -251,7 +247,7 @@ bool ScanTextImageSize(std::span<const char> text, std::int32_t& width, std::int
 
 bool ReadTextImage(const std::string& name, std::uint16_t* image, std::int32_t W, std::int32_t H) {
   if (!IsExistingFile(name)) return false;
-  const FileBytes file = ReadWholeFile(name);
+  const FileBytes file = ReadFileUpToNul(name);
   return ReadTextImage(std::span<const char>(file.data.get(), file.size), image, W, H);
 }
 

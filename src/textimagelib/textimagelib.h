@@ -29,10 +29,10 @@ bool ScanTextImageSize(const std::string& name, std::int32_t& width, std::int32_
 bool ScanTextImageSize(std::span<const char> text, std::int32_t& width, std::int32_t& height);
 
 // Stores the first W*H numbers of the file, as far as its first NUL byte,
-// into image (an Image16 of W*H samples). Returns true when every sample was stored; samples after the
-// last one stored keep what they held. Throws if the file cannot be read,
-// if a value is above kMaxTextValue, or if the data ends in separators while
-// another value is needed.
+// into image (an Image16 of W*H samples). Returns true when every sample
+// was stored; samples after the last one stored keep what they held. Throws
+// if the file cannot be read, if a value is above kMaxTextValue, or if the
+// data ends in separators while another value is needed.
 bool ReadTextImage(const std::string& name, std::uint16_t* image, std::int32_t W, std::int32_t H);
 
 // The same reading over a file's bytes already in memory, in which a NUL
