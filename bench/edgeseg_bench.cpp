@@ -1,8 +1,9 @@
 // Micro-benchmarks of the parts of a run, on the photo-like benchmark
-// picture: the reading (also in each form the processor runs), each step of
-// the analysis chain, the label text, the renderers and the pictures. Each
-// step starts from the buffers the steps before it produced, so it sees the
-// data it sees in a real run.
+// picture: the reading, each step of the analysis chain, the label text, the
+// renderers and the pictures, and the library's Segment and DrawPicture;
+// those with forms also in each form the processor runs. Each step starts
+// from the buffers the steps before it produced, so it sees the data it sees
+// in a real run.
 //
 //   edgeseg_bench [--side=N] [Google Benchmark flags]   (default side 2048)
 
@@ -25,6 +26,7 @@
 #include "displib/displib.h"
 #include "driver/chain.h"
 #include "driver/pictures.h"
+#include "edgeseg/edgeseg.h"
 #include "textimagelib/textimagelib.h"
 #include "textroilib/textroilib.h"
 
@@ -252,6 +254,28 @@ void BM_SaveBmpFileInBands(benchmark::State& state) {
 }
 
 // In the order of a run: the reading, each step of the chain, the outputs.
+// The library's two calls on the same image, as a C++ caller or the Python
+// module makes them: the whole segmentation, and the three pictures from
+// its result; they run the same forms as the command.
+void BM_Segment(benchmark::State& state) {
+  const Fixture& r = Fixture::Get();
+  std::vector<std::uint16_t> labels(r.image.size());
+  for (auto _ : state) benchmark::DoNotOptimize(Segment(r.image.data(), r.W, r.H, r.W, labels.data()));
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(r.image.size()));
+}
+
+void BM_DrawPictures(benchmark::State& state) {
+  const Fixture& r = Fixture::Get();
+  std::vector<std::uint16_t> labels(r.image.size());
+  const Result result = Segment(r.image.data(), r.W, r.H, r.W, labels.data());
+  std::vector<std::uint8_t> rgb(3 * r.image.size());
+  for (auto _ : state) {
+    for (const Picture which : {Picture::Input, Picture::Regions, Picture::Gradient}) {
+      DrawPicture(which, r.image.data(), r.W, r.H, r.W, labels.data(), result, rgb.data());
+    }
+  }
+}
+
 // A step with forms also once in each form the processor runs, as NAME/FORM.
 template <void (*Step)(benchmark::State&)>
 void RegisterWithForms(const std::string& name) {
@@ -277,6 +301,8 @@ void RegisterBenchmarks() {
   benchmark::RegisterBenchmark("BM_RenderWindowedFloat", BM_RenderWindowedFloat)->Unit(benchmark::kMillisecond);
   RegisterWithForms<BM_DrawGradientPicture>("BM_DrawGradientPicture");
   benchmark::RegisterBenchmark("BM_SaveBmpFileInBands", BM_SaveBmpFileInBands)->Unit(benchmark::kMillisecond);
+  RegisterWithForms<BM_Segment>("BM_Segment");
+  RegisterWithForms<BM_DrawPictures>("BM_DrawPictures");
 }
 
 }  // namespace
