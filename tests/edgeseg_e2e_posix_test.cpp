@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -148,6 +149,32 @@ TEST(Edgeseg, FailedWritesAreNeverSuccess) {
     EXPECT_EQ(test::ResultOf(run), test::kExecutionError) << failed;
     test::ExpectOutputsBefore(dir.path(), out, failed);
   }
+}
+
+// A write error that only closing reports (NFS, a quota) fails the run and
+// keeps the previous label text: the close that checks the finished
+// temporary file is made to fail, found by its place among the run's closes.
+TEST(Edgeseg, AnErrorOnCloseKeepsThePreviousOutput) {
+  test::ScratchDir dir;
+  ASSERT_EQ(test::RunOnText(dir, test::TwoBlocksText()).status, 0);
+  const fs::path previous = dir / "previous";
+  ASSERT_NO_FATAL_FAILURE(test::WritePreviousOutputs(dir, previous));
+  const fs::path log = dir / "trace.log";
+  ASSERT_EQ(RunTool(dir, {dir / "in.txt", dir / "traced"}, test::UnderStrace(log, {"-e", "trace=close,fcntl"})).status, 0);
+  std::istringstream lines(test::ReadFile(log));
+  int closes = 0;
+  bool copied = false;
+  for (std::string line; std::getline(lines, line) && !(copied && line.find("close(") != std::string::npos);) {
+    closes += line.find("close(") != std::string::npos ? 1 : 0;
+    copied = copied || line.find("F_DUPFD_CLOEXEC") != std::string::npos;
+  }
+  ASSERT_TRUE(copied);
+  const fs::path out = dir / "close";
+  fs::copy(previous, out);
+  const std::string inject = "inject=close:error=EIO:when=" + std::to_string(closes + 1);
+  const Outcome run = RunTool(dir, {dir / "in.txt", out / "res"}, test::UnderStrace(log, {"-e", "trace=close", "-e", inject}));
+  EXPECT_EQ(test::ResultOf(run), test::kExecutionError);
+  test::ExpectOutputsAfterFailure(dir.path(), previous, out, "res");
 }
 
 // A file-size limit makes the write that reaches it fail: the run ends with

@@ -29,7 +29,7 @@ inline bool CpuinfoListsFeaturesOf(Form form) {
       {Form::kSse41, {"ssse3", "sse4_1", "popcnt"}},
       {Form::kAvx2, {"ssse3", "sse4_1", "popcnt", "avx2", "bmi1", "bmi2"}},
       {Form::kAvx512, {"ssse3", "sse4_1", "popcnt", "avx2", "bmi1", "bmi2", "avx512f", "avx512bw",
-                        "avx512_vbmi", "avx512_vbmi2"}}};
+                        "avx512vbmi", "avx512_vbmi2"}}};
   std::ifstream cpuinfo("/proc/cpuinfo");
   std::string line;
   while (std::getline(cpuinfo, line) && line.rfind("flags", 0) != 0) {}

@@ -377,6 +377,15 @@ constexpr int kNameTries = 16;
 // gets a random name, created anew with mode 0600 (never one that was
 // there). Whatever name it has is removed again unless it was renamed into
 // place; only a file this run created is ever removed.
+// What closing the file would report, with the file kept open (it is yet
+// to be linked or copied into place): a file system's flush on close, where
+// NFS and FUSE report write errors that the writes did not, runs on the
+// close of every descriptor of the file, a copy's included.
+bool CloseReportsNoError(int fd) {
+  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  return copy >= 0 && ::close(copy) == 0;
+}
+
 class TemporaryFile {
  public:
   explicit TemporaryFile(int folder) : folder_(folder), fd_(-1) {}
@@ -594,6 +603,7 @@ void WriteFileInPieces(const std::string& path, const NextPiece& next) {
   // the old file in place, which keeps what that file has.
   if (exists && !temporary.named() && !GiveAccess(temporary.fd(), access)) return WriteInPlace(folder, follow, next);
   WritePieces(temporary.fd(), next);
+  if (!CloseReportsNoError(temporary.fd())) throw std::runtime_error("cannot close output file");
   if (temporary.named() && !exists && !GiveNewFilePermissions(temporary.fd(), folder)) {
     throw std::runtime_error("cannot set output permissions");
   }
