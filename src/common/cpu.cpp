@@ -23,8 +23,12 @@ constexpr std::array kBuilt = {Form::kPlain};
 // saves the wide registers (and the mask registers) on a context switch, so
 // a processor feature that the system leaves off reads as absent; that is
 // the check this relies on. __builtin_cpu_init is called first because a
-// static initialiser may ask before the runtime's own constructor has run. No form uses PEXT or PDEP, which are slow microcode
-// on AMD processors before Zen 3, so no vendor or family enters the choice.
+// static initialiser may ask before the runtime's own constructor has run.
+// No form uses PEXT or PDEP, which are slow microcode on AMD processors
+// before Zen 3, so no vendor or family enters the choice. The AVX-512 form
+// needs VBMI and VBMI2 for the reader and the label text; a processor with
+// AVX-512 F and BW alone (Skylake-SP, Cascade Lake) runs the AVX2 form of
+// every kernel.
 bool Supports(Form form) {
 #if EDGESEG_HAS_X86_FORMS
   __builtin_cpu_init();

@@ -101,19 +101,6 @@ std::uint32_t CountBreakpoints(const std::array<std::uint64_t, 255>& from, std::
   return count;
 }
 
-// The exact sum of squares of the cell whose top-left sample is at p.
-std::uint64_t SumOfSquares(const std::uint16_t* p, std::size_t width) {
-  const std::int64_t a = std::int32_t{p[0]} - p[width + 1];
-  const std::int64_t b = std::int32_t{p[1]} - p[width];
-  return static_cast<std::uint64_t>(a * a + b * b);
-}
-
-// The float sum of squares of the same cell, as the gradient forms it.
-float SquaresOfCell(const std::uint16_t* p, std::size_t width) {
-  const auto a = static_cast<float>(std::int32_t{p[0]} - p[width + 1]);
-  const auto b = static_cast<float>(std::int32_t{p[1]} - p[width]);
-  return a * a + b * b;
-}
 
 }  // namespace
 
@@ -209,7 +196,13 @@ namespace {
 // The colour of the cell whose top-left sample is at p, counted by the
 // breakpoints: for the cells whose key holds a breakpoint or may be inexact.
 Colour SearchedColour(const GradientWindow& window, const std::uint16_t* p, std::size_t width) {
-  return window.colourOfCount[CountBreakpoints(window.from, SumOfSquares(p, width))];
+  return window.colourOfCount[CountBreakpoints(window.from, ExactSumOfSquares(p, width))];
+}
+
+// The colour of the cell at p whose float sum of squares has the given key.
+Colour CellColour(const GradientWindow& window, std::uint32_t key, const std::uint16_t* p, std::size_t width) {
+  const Colour colour = window.colourByKey[key];
+  return colour == kSearchColour ? SearchedColour(window, p, width) : colour;
 }
 
 #if EDGESEG_HAS_X86_FORMS
@@ -253,8 +246,7 @@ EDGESEG_TARGET_AVX2 void RenderGradientRowAvx2(const std::uint16_t* top, std::si
     }
   }
   for (; x < cells; ++x) {
-    const Colour colour = window.colourByKey[KeyOfSquares(SquaresOfCell(top + x, width))];
-    PutColour(pixel + 4 * x, colour == kSearchColour ? SearchedColour(window, top + x, width) : colour);
+    PutColour(pixel + 4 * x, CellColour(window, KeyOfSquares(FloatSquaresOfCell(top + x, width)), top + x, width));
   }
 }
 
@@ -281,8 +273,7 @@ EDGESEG_TARGET_AVX512 void RenderGradientRowAvx512(const std::uint16_t* top, std
     }
   }
   for (; x < cells; ++x) {
-    const Colour colour = window.colourByKey[KeyOfSquares(SquaresOfCell(top + x, width))];
-    PutColour(pixel + 4 * x, colour == kSearchColour ? SearchedColour(window, top + x, width) : colour);
+    PutColour(pixel + 4 * x, CellColour(window, KeyOfSquares(FloatSquaresOfCell(top + x, width)), top + x, width));
   }
 }
 EDGESEG_END_AVX512_FORMS
@@ -297,10 +288,10 @@ void RenderWindowedGradient(const std::uint16_t* samples, std::int32_t W, std::i
   const std::size_t width = static_cast<std::size_t>(W);
   const std::size_t first = static_cast<std::size_t>(firstRow);
 #if EDGESEG_HAS_X86_FORMS
-  // Rows shorter than a vector of cells stay with the plain loop, which
-  // takes its keys many rows at a time.
+  // Short rows stay with the plain loop, which takes its keys many rows at
+  // a time.
   const Form form = ChosenForm();
-  if (form >= Form::kAvx2 && width > 16) {
+  if (form >= Form::kAvx2 && width >= kShortRowWidth) {
     const auto renderRow = form == Form::kAvx512 ? RenderGradientRowAvx512 : RenderGradientRowAvx2;
     for (std::int32_t r = 0; r < rows; ++r) {
       renderRow(samples + (first + static_cast<std::size_t>(r)) * width, width, bitmap.RowPixels(r).data(), window);
@@ -314,21 +305,16 @@ void RenderWindowedGradient(const std::uint16_t* samples, std::int32_t W, std::i
   // one of 2^24 or more comes from an exact sum of 2^24 or more.
   const std::size_t blockRows = BlockRows(width);
   std::vector<std::uint32_t> keys(blockRows * width);
-  const Colour* const colourByKey = window.colourByKey.data();
   ForEachRowBlock(first, first + static_cast<std::size_t>(rows), blockRows, [&](std::size_t y0, std::size_t count) {
     const std::uint16_t* top = samples + y0 * width;
     const std::size_t cells = count * width - 1;
-    for (std::size_t k = 0; k < cells; ++k) keys[k] = KeyOfSquares(SquaresOfCell(top + k, width));
+    for (std::size_t k = 0; k < cells; ++k) keys[k] = KeyOfSquares(FloatSquaresOfCell(top + k, width));
     for (std::size_t r = 0; r < count; ++r) {
       std::uint8_t* pixel = bitmap.RowPixels(static_cast<std::int32_t>(y0 - first + r)).data();
       const std::uint32_t* rowKeys = keys.data() + r * width;
       const std::uint16_t* rowTop = top + r * width;
       for (std::size_t x = 0; x + 1 < width; ++x, pixel += 4) {
-        Colour colour = colourByKey[rowKeys[x]];
-        if (colour == kSearchColour) {
-          colour = SearchedColour(window, rowTop + x, width);
-        }
-        PutColour(pixel, colour);
+        PutColour(pixel, CellColour(window, rowKeys[x], rowTop + x, width));
       }
     }
   });

@@ -217,7 +217,7 @@ std::int32_t LabelRegions(std::uint16_t* image, std::int32_t W, std::int32_t H,
   const std::int64_t replacements = JoinRuns(image, width, n, rows.get(), parent, size);
   const std::vector<std::uint32_t> finalLabel = NumberRegions(parent, size, minSize);
   WriteFinalLabels(image, width, n, rows.get(), finalLabel);
-  return static_cast<std::int32_t>(replacements);
+  return static_cast<std::int32_t>(std::min<std::int64_t>(replacements, std::numeric_limits<std::int32_t>::max()));
 }
 
 void ReplaceLabel(std::uint16_t* labels, std::int32_t lastIndex, std::uint16_t oldLabel,

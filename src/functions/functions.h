@@ -26,7 +26,8 @@ void CellMaskToPixelMask(std::uint16_t* pixelMask, const std::uint16_t* cellMask
 // so the last pixel of a row is no neighbour of the first of the next.
 // Returns the number of label replacements an eager merging scan makes (one
 // for each matching neighbour whose label differs from the smallest one
-// found, duplicates included). Throws if more than 65535 regions survive,
+// found, duplicates included; at most 2^31 - 1, where it stops counting).
+// Throws if more than 65535 regions survive,
 // since their labels would not fit in 16 bits; the image is then unchanged.
 // Scratch memory is a few words per column and three per provisional label
 // (its parent, its size and its final label), whatever the height.

@@ -34,12 +34,9 @@ int FirstBinWhere(const std::array<std::int32_t, kHistogramBins>& histogram, Rea
 }
 
 // The gradient of the cell whose top-left pixel is at p, in an image of the
-// given width. The differences and a*a + b*b (below 2^33) are exact in
-// double.
+// given width, from its exact sum of squares (below 2^34, exact in double).
 float RobertsCross(const std::uint16_t* p, std::size_t width) {
-  const auto a = static_cast<double>(std::int32_t{p[0]} - p[width + 1]);
-  const auto b = static_cast<double>(std::int32_t{p[1]} - p[width]);
-  return RootOfDoubleSquares(a * a + b * b);
+  return RootOfDoubleSquares(static_cast<double>(ExactSumOfSquares(p, width)));
 }
 
 // The gradients of count cells from the one whose top-left pixel is at top.
@@ -49,9 +46,7 @@ float RobertsCross(const std::uint16_t* p, std::size_t width) {
 void CrossRange(float* out, const std::uint16_t* top, std::size_t count, std::size_t width) {
   int inexact = 0;  // an OR, not a maximum, so that the loop vectorises
   for (std::size_t k = 0; k < count; ++k) {
-    const auto a = static_cast<float>(std::int32_t{top[k]} - top[k + width + 1]);
-    const auto b = static_cast<float>(std::int32_t{top[k + 1]} - top[k + width]);
-    const float squares = a * a + b * b;
+    const float squares = FloatSquaresOfCell(top + k, width);
     inexact |= squares >= kExactFloatSquares ? 1 : 0;
     out[k] = RootOfExactFloatSquares(squares);
   }
@@ -69,18 +64,12 @@ void BinarizeRange(std::uint16_t* out, const std::uint16_t* top, std::size_t cou
   const auto fromAsFloat = static_cast<float>(from);
   int inexact = 0;
   for (std::size_t k = 0; k < count; ++k) {
-    const auto a = static_cast<float>(std::int32_t{top[k]} - top[k + width + 1]);
-    const auto b = static_cast<float>(std::int32_t{top[k + 1]} - top[k + width]);
-    const float squares = a * a + b * b;
+    const float squares = FloatSquaresOfCell(top + k, width);
     inexact |= squares >= kExactFloatSquares ? 1 : 0;
     out[k] = squares >= fromAsFloat ? 1 : 0;
   }
   if (inexact == 0 || from <= static_cast<std::uint64_t>(kExactFloatSquares)) return;
-  for (std::size_t k = 0; k < count; ++k) {
-    const std::int64_t a = std::int32_t{top[k]} - top[k + width + 1];
-    const std::int64_t b = std::int32_t{top[k + 1]} - top[k + width];
-    out[k] = static_cast<std::uint64_t>(a * a + b * b) >= from ? 1 : 0;
-  }
+  for (std::size_t k = 0; k < count; ++k) out[k] = ExactSumOfSquares(top + k, width) >= from ? 1 : 0;
 }
 
 // Calls range(out, top, count) to write the values of count cells from the

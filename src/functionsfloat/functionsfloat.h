@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "edgeseg/gradientstats.h"
@@ -35,6 +36,20 @@ inline float RootOfDoubleSquares(double squares) { return static_cast<float>(std
 inline float GradientOfSumOfSquares(std::uint64_t s) {
   return s < static_cast<std::uint64_t>(kExactFloatSquares) ? RootOfExactFloatSquares(static_cast<float>(s))
                                      : RootOfDoubleSquares(static_cast<double>(s));
+}
+
+// The sum of squares of the cell whose top-left sample is at p, in an image
+// of the given width (a and b as below): in float, as the gradient forms it
+// first (exact below 2^24), and exactly.
+inline float FloatSquaresOfCell(const std::uint16_t* p, std::size_t width) {
+  const auto a = static_cast<float>(std::int32_t{p[0]} - p[width + 1]);
+  const auto b = static_cast<float>(std::int32_t{p[1]} - p[width]);
+  return a * a + b * b;
+}
+inline std::uint64_t ExactSumOfSquares(const std::uint16_t* p, std::size_t width) {
+  const std::int64_t a = std::int32_t{p[0]} - p[width + 1];
+  const std::int64_t b = std::int32_t{p[1]} - p[width];
+  return static_cast<std::uint64_t>(a * a + b * b);
 }
 
 // Writes the Roberts-cross magnitude sqrt(a*a + b*b), with

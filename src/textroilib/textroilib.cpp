@@ -37,7 +37,7 @@ char* AppendDigitPair(char* out, unsigned v) {
   return out + 2;
 }
 
-// The decimal digits of v, with no leading zeros.
+// The decimal digits of the sample, with no leading zeros.
 char* AppendDecimal(char* out, std::uint16_t sample) {
   unsigned v = sample;
   if (v < 10) {
@@ -140,12 +140,13 @@ constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
 
 std::int32_t WriteTextImage(const std::string& name, const std::uint16_t* image,
                             std::int32_t W, std::int32_t H) {
-  const std::size_t n = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
+  const std::size_t width = W > 0 ? static_cast<std::size_t>(W) : 0;
+  const std::size_t height = H > 0 && width > 0 ? static_cast<std::size_t>(H) : 0;
+  const std::size_t n = width * height;
   // The length the text must have: a digit and a separator per sample, plus
   // the further digits of values from 10 up. The count has no branch, so it
-  // vectorises; the
-  // counts of a chunk are summed in 32 bits, which keeps four times as many
-  // samples in a vector as a 64-bit sum would.
+  // vectorises; the counts of a chunk are summed in 32 bits, which keeps
+  // four times as many samples in a vector as a 64-bit sum would.
   std::size_t length = 2 * n;
   constexpr std::size_t kChunk = std::size_t{1} << 16;
   for (std::size_t start = 0; start < n; start += kChunk) {
@@ -161,12 +162,13 @@ std::int32_t WriteTextImage(const std::string& name, const std::uint16_t* image,
   // Every sample is followed by a space, and the last one of each row then
   // has its space turned into a line feed. A piece ends where the next
   // sample might not fit, also inside a row, however long rows are.
-  const std::size_t width = W > 0 ? static_cast<std::size_t>(W) : 0;
-  const std::size_t height = H > 0 && width > 0 ? static_cast<std::size_t>(H) : 0;
   const auto piece = ObtainBuffer<char>(kPieceBytes);
   std::size_t y = 0;
   std::size_t x = 0;
   std::size_t written = 0;
+  // Only AVX-512 has a form of its own: an AVX2 one that placed each
+  // sample with one 8-byte store was no faster than the plain loop on
+  // labels, which come in runs.
   char* (*const append)(char*, const std::uint16_t*, std::size_t) =
 #if EDGESEG_HAS_X86_FORMS
       ChosenForm() == Form::kAvx512 ? AppendSamplesAvx512 :
