@@ -154,8 +154,8 @@ void Repeat(benchmark::State& state, std::int64_t pixels, Step step) {
   CountPixels(state, pixels);
 }
 
-// The whole gradient in one call; the chain computes it a band at a time,
-// in its statistics and binarisation steps, and once more for its picture.
+// The whole gradient in one call; the chain computes it a band at a time in
+// its statistics step, and the picture draws from the sums of squares.
 void BM_ComputeRobertsGradient(benchmark::State& state) {
   Fixture& r = Fixture::Get();
   Repeat(state, Cells(r), [&] { ComputeRobertsGradient(r.gradient.data(), r.image.data(), r.W, r.H); });
@@ -177,8 +177,8 @@ void BM_ReadTextImage(benchmark::State& state) {
   CountBytes(state, static_cast<std::int64_t>(r.text.size()));
 }
 
-// A step with one form forced, for each form the processor
-// runs, so that the forms can be weighed against each other.
+// A step with one form forced, for each form the processor runs, so that
+// the forms can be weighed against each other.
 template <void (*Step)(benchmark::State&)>
 void BM_InForm(benchmark::State& state, Form form) {
   const Form chosen = ChosenForm();
@@ -253,7 +253,6 @@ void BM_SaveBmpFileInBands(benchmark::State& state) {
   CountBytes(state, static_cast<std::int64_t>(std::filesystem::file_size(name)));
 }
 
-// In the order of a run: the reading, each step of the chain, the outputs.
 // The library's two calls on the same image, as a C++ caller or the Python
 // module makes them: the whole segmentation, and the three pictures from
 // its result; they run the same forms as the command.
@@ -287,6 +286,8 @@ void RegisterWithForms(const std::string& name) {
   }
 }
 
+// In the order of a run: the reading, each step of the chain, the outputs;
+// then the library's calls.
 void RegisterBenchmarks() {
   RegisterWithForms<BM_ScanTextImageSize>("BM_ScanTextImageSize");
   RegisterWithForms<BM_ReadTextImage>("BM_ReadTextImage");
@@ -297,7 +298,7 @@ void RegisterBenchmarks() {
   }
   RegisterWithForms<BM_WriteTextImage>("BM_WriteTextImage");
   benchmark::RegisterBenchmark("BM_RenderWindowed", BM_RenderWindowed)->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("BM_RenderLabels", BM_RenderLabels)->Unit(benchmark::kMillisecond);
+  RegisterWithForms<BM_RenderLabels>("BM_RenderLabels");
   benchmark::RegisterBenchmark("BM_RenderWindowedFloat", BM_RenderWindowedFloat)->Unit(benchmark::kMillisecond);
   RegisterWithForms<BM_DrawGradientPicture>("BM_DrawGradientPicture");
   benchmark::RegisterBenchmark("BM_SaveBmpFileInBands", BM_SaveBmpFileInBands)->Unit(benchmark::kMillisecond);

@@ -20,10 +20,7 @@ namespace test {
 using edgeseg::Form;
 using edgeseg::FormName;
 
-// Each form the build holds, forced for the whole test and held to the
-// plain kernels and the plain byte loops. A form the processor lacks is
-// skipped by name; one whose features Linux lists but the dispatch does not
-// run fails, so that a broken detection cannot pass as skipped tests.
+// Whether Linux lists every feature the form needs in /proc/cpuinfo.
 inline bool CpuinfoListsFeaturesOf(Form form) {
   static const std::map<Form, std::vector<std::string>> needs = {
       {Form::kSse41, {"ssse3", "sse4_1", "popcnt"}},
@@ -39,6 +36,10 @@ inline bool CpuinfoListsFeaturesOf(Form form) {
   return std::ranges::all_of(needs.at(form), [&](const std::string& f) { return flags.contains(f); });
 }
 
+// Each form the build holds, forced for the whole test and held to the
+// plain kernels and the plain byte loops. A form the processor lacks is
+// skipped by name; one whose features Linux lists but the dispatch does not
+// run fails, so that a broken detection cannot pass as skipped tests.
 class ForcedForm : public testing::TestWithParam<Form> {
  protected:
   void SetUp() override {

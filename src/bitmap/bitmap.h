@@ -63,7 +63,9 @@ class TBitmap {
   // Writes the headers and then the store as it lies (bottom row first),
   // replacing any file of that name; a bitmap without a store gives an empty
   // file. Throws, before creating the file, if the picture is too large for
-  // a BMP, and if the file cannot be created or written in full.
+  // a BMP, and if the file cannot be created or written in full. A run
+  // writes its pictures a band at a time (SaveBmpFileInBands); this stays
+  // as the whole bitmap's own save.
   void SaveBmpFile(const std::string& name) const;
 
  private:

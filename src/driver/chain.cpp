@@ -44,7 +44,7 @@ constexpr AnalysisSteps kAnalysisSteps = {{
      }},
     {AnalysisStepId::kThreshold, "SelectGradientThreshold", RunStage::kGradient, kSilent,
      [](AnalysisBuffers& b) { b.threshold = SelectGradientThreshold(b.stats); }},
-    {AnalysisStepId::kBinarize, "ComputeRobertsGradient/BinarizeGradient",
+    {AnalysisStepId::kBinarize, "BinarizeRobertsGradient",
      RunStage::kGradient, kSilent,
      [](AnalysisBuffers& b) { BinarizeRobertsGradient(b.cellMask, b.input, b.W, b.H, 0, b.H - 1, b.threshold); }},
     // Close the edge cells: background reached from the frame takes the key,

@@ -68,8 +68,9 @@ struct AnalysisStep {
   void (*run)(AnalysisBuffers&);
 };
 
-// Every step, in the order of AnalysisStepId; the first and the third
-// compute the gradient, a band at a time, and take each band as it comes.
+// Every step, in the order of AnalysisStepId; the first computes the
+// gradient a band at a time and takes each band as it comes, the third
+// binarises it from each cell's sum of squares without computing it.
 // Each step may throw what its operation throws: the statistics when the
 // gradient has no inner samples (an image of 3 or fewer rows or columns),
 // the labelling past 65535 regions, std::bad_alloc.

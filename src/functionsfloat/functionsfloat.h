@@ -99,7 +99,9 @@ class GradientStatsAccumulator {
 };
 
 // Statistics of the whole w x h float image, as the accumulator gives them;
-// a variance below zero is reported on standard error at once.
+// a variance below zero is reported on standard error at once. A run takes
+// the accumulator; this stays as the whole-image form the tests and the
+// chain's fuzz target hold it to.
 GradientStats ComputeGradientStats(const float* gradient, std::int32_t w, std::int32_t h);
 
 // Whether rounding left the variance of these statistics below zero: the
@@ -111,7 +113,8 @@ bool VarianceBelowZero(const GradientStats& stats);
 void WriteDomainErrorReport();
 
 // mask[i] = 1 where gradient[i] > threshold, else 0, for all w*h samples,
-// frame included.
+// frame included: the plain form that BinarizeRobertsGradient, which a run
+// takes, is held to.
 void BinarizeGradient(std::uint16_t* mask, const float* gradient, std::int32_t w,
                       std::int32_t h, float threshold);
 

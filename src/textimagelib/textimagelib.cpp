@@ -107,15 +107,8 @@ inline bool HasRunOfEightDigits(std::uint64_t digits) {
   return (digits & (digits >> 4)) != 0;
 }
 
-// Stores the `count` numbers of the block at p that begin at the bits of
-// starts and end at the bits of ends, each of one to seven digits, as
-// samples from out on, and nothing past them. Each number's digits end a
-// 64-bit lane, zeros before them; two multiply-adds make 2-digit and 4-digit
-// groups, one multiply joins the two groups, and the values saturate to 16
-// bits, as StoreSample does. The AVX-512 form packs the positions in order
-// (VBMI2's compress) and gathers eight lanes at once (VBMI's byte permute);
-// the AVX2 form fills four lanes from words read as the scalar loop reads
-// them.
+// The byte places of a block, the lane of each and its distance from the
+// lane's last byte, for the AVX-512 form below.
 alignas(64) constexpr std::array<char, 64> kByteIndex = [] {
   std::array<char, 64> a{};
   for (int i = 0; i < 64; ++i) a[i] = static_cast<char>(i);
@@ -132,6 +125,15 @@ alignas(64) constexpr std::array<char, 64> kBytesBeforeLast = [] {
   return a;
 }();
 
+// Stores the `count` numbers of the block at p that begin at the bits of
+// starts and end at the bits of ends, each of one to seven digits, as
+// samples from out on, and nothing past them. Each number's digits end a
+// 64-bit lane, zeros before them; two multiply-adds make 2-digit and 4-digit
+// groups, one multiply joins the two groups, and the values saturate to 16
+// bits, as StoreSample does. The AVX-512 form packs the positions in order
+// (VBMI2's compress) and gathers eight lanes at once (VBMI's byte permute);
+// the AVX2 form fills four lanes from words read as the scalar loop reads
+// them.
 EDGESEG_TARGET_AVX2 void StoreShortNumbersAvx2(const char* p, std::uint64_t starts, std::uint64_t ends, int count,
                                            std::uint16_t* out) {
   alignas(32) std::uint64_t lanes[kMostNumbersInBlock];
@@ -162,12 +164,7 @@ EDGESEG_TARGET_AVX2 void StoreShortNumbersAvx2(const char* p, std::uint64_t star
   }
 }
 
-// GCC 12's AVX-512 headers start the unmasked forms of these intrinsics
-// from an undefined register that it then reports as maybe uninitialized.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+EDGESEG_BEGIN_AVX512_FORMS
 EDGESEG_TARGET_AVX512_VBMI void StoreShortNumbersAvx512(const char* p, std::uint64_t starts, std::uint64_t ends,
                                                         int count, std::uint16_t* out) {
   const __m512i bytes = _mm512_and_si512(_mm512_loadu_si512(p), _mm512_set1_epi8(0x0F));
@@ -192,9 +189,7 @@ EDGESEG_TARGET_AVX512_VBMI void StoreShortNumbersAvx512(const char* p, std::uint
     lane = _mm512_add_epi8(lane, _mm512_set1_epi8(8));
   }
 }
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+EDGESEG_END_AVX512_FORMS
 
 #define EDGESEG_FORM_NS avx2
 #define EDGESEG_FORM_TARGET EDGESEG_TARGET_AVX2
