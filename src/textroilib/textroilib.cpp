@@ -57,6 +57,25 @@ char* AppendDecimal(char* out, std::uint16_t sample) {
   return AppendDigitPair(out, v % 100);
 }
 
+// The digits past the first of count samples: the count has no branch, so
+// it vectorises, and is summed a chunk at a time in 32 bits, which keeps
+// four times as many samples in a vector as a 64-bit sum would.
+std::size_t FurtherDigits(const std::uint16_t* samples, std::size_t count) {
+  constexpr std::size_t kChunk = std::size_t{1} << 16;
+  std::size_t further = 0;
+  for (std::size_t start = 0; start < count; start += kChunk) {
+    const std::uint16_t* chunk = samples + start;
+    const std::size_t end = std::min(kChunk, count - start);
+    std::uint32_t digits = 0;
+    for (std::size_t i = 0; i < end; ++i) {
+      const std::uint16_t v = chunk[i];
+      digits += static_cast<std::uint32_t>((v >= 10) + (v >= 100) + (v >= 1000) + (v >= 10000));
+    }
+    further += digits;
+  }
+  return further;
+}
+
 // True when the eight samples from p on are all 0.
 bool EightZeros(const std::uint16_t* p) {
   std::uint64_t first = 0;
@@ -84,6 +103,20 @@ char* AppendSamples(char* out, const std::uint16_t* samples, std::size_t count) 
 
 #if EDGESEG_HAS_X86_FORMS
 EDGESEG_BEGIN_AVX512_FORMS
+// FurtherDigits 32 samples at a time: a mask of the samples at or above
+// each power of ten, counted.
+EDGESEG_TARGET_AVX512 std::size_t FurtherDigitsAvx512(const std::uint16_t* samples, std::size_t count) {
+  std::size_t further = 0;
+  std::size_t x = 0;
+  for (; count - x >= 32; x += 32) {
+    const __m512i v = _mm512_loadu_si512(samples + x);
+    for (const short power : {10, 100, 1000, 10000}) {
+      further += static_cast<std::size_t>(std::popcount(_mm512_cmpge_epu16_mask(v, _mm512_set1_epi16(power))));
+    }
+  }
+  return further + FurtherDigits(samples + x, count - x);
+}
+
 // AppendSamples eight samples at a time, for the AVX-512 form (BW, VBMI2).
 // Each sample takes a 64-bit lane: its five decimal digits, most
 // significant first, then a space. Four divisions by 10 (a high multiply
@@ -143,22 +176,20 @@ std::int32_t WriteTextImage(const std::string& name, const std::uint16_t* image,
   const std::size_t width = W > 0 ? static_cast<std::size_t>(W) : 0;
   const std::size_t height = H > 0 && width > 0 ? static_cast<std::size_t>(H) : 0;
   const std::size_t n = width * height;
-  // The length the text must have: a digit and a separator per sample, plus
-  // the further digits of values from 10 up. The count has no branch, so it
-  // vectorises; the counts of a chunk are summed in 32 bits, which keeps
-  // four times as many samples in a vector as a 64-bit sum would.
-  std::size_t length = 2 * n;
-  constexpr std::size_t kChunk = std::size_t{1} << 16;
-  for (std::size_t start = 0; start < n; start += kChunk) {
-    const std::uint16_t* chunk = image + start;
-    const std::size_t count = std::min(kChunk, n - start);
-    std::uint32_t digits = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::uint16_t v = chunk[i];
-      digits += static_cast<std::uint32_t>((v >= 10) + (v >= 100) + (v >= 1000) + (v >= 10000));
-    }
-    length += digits;
+  // Only AVX-512 has forms of its own: an AVX2 one that placed each sample
+  // with one 8-byte store was no faster than the plain loop on labels,
+  // which come in runs.
+  std::size_t (*furtherDigits)(const std::uint16_t*, std::size_t) = FurtherDigits;
+  char* (*append)(char*, const std::uint16_t*, std::size_t) = AppendSamples;
+#if EDGESEG_HAS_X86_FORMS
+  if (ChosenForm() == Form::kAvx512) {
+    furtherDigits = FurtherDigitsAvx512;
+    append = AppendSamplesAvx512;
   }
+#endif
+  // The length the text must have: a digit and a separator per sample, plus
+  // the further digits of values from 10 up.
+  const std::size_t length = 2 * n + furtherDigits(image, n);
   // Every sample is followed by a space, and the last one of each row then
   // has its space turned into a line feed. A piece ends where the next
   // sample might not fit, also inside a row, however long rows are.
@@ -166,14 +197,6 @@ std::int32_t WriteTextImage(const std::string& name, const std::uint16_t* image,
   std::size_t y = 0;
   std::size_t x = 0;
   std::size_t written = 0;
-  // Only AVX-512 has a form of its own: an AVX2 one that placed each
-  // sample with one 8-byte store was no faster than the plain loop on
-  // labels, which come in runs.
-  char* (*const append)(char*, const std::uint16_t*, std::size_t) =
-#if EDGESEG_HAS_X86_FORMS
-      ChosenForm() == Form::kAvx512 ? AppendSamplesAvx512 :
-#endif
-      AppendSamples;
   WriteFileInPieces(name, [&]() -> std::span<const std::byte> {
     char* out = piece.get();
     while (y < height) {
