@@ -40,11 +40,19 @@ inline constexpr std::size_t kBandPixels = std::size_t{1} << 16;
 // The rows of a band of a picture (or gradient) of the given width and
 // height: at least one, at most the height. Every buffer that holds a band
 // and every loop over bands takes its size from here, so that none can
-// overflow another's buffer.
+// overflow another's buffer. In a picture of kWholeBandPixels or more a band
+// takes the row that brings it to kBandPixels, so that a band of 4-byte
+// pixels or floats one pixel narrower than a power of two reaches the size
+// that buffers take whole huge pages from (one fault instead of 64); in a
+// smaller picture that huge page would add more to the run's memory than
+// the faults cost.
+inline constexpr std::size_t kWholeBandPixels = std::size_t{1} << 20;
 constexpr std::int32_t BandRows(std::int32_t width, std::int32_t height) {
   if (width <= 0 || height <= 1) return 1;
-  const std::size_t rows = RowsPerBlock(static_cast<std::size_t>(width), kBandPixels);
-  return static_cast<std::int32_t>(std::min(rows, static_cast<std::size_t>(height)));
+  const auto w = static_cast<std::size_t>(width);
+  const auto h = static_cast<std::size_t>(height);
+  const std::size_t rows = w * h >= kWholeBandPixels ? (kBandPixels + w - 1) / w : RowsPerBlock(w, kBandPixels);
+  return static_cast<std::int32_t>(std::min(rows, h));
 }
 
 // Calls f(firstRow, rows) for consecutive blocks of blockRows rows, the last
