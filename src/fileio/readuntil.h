@@ -11,9 +11,10 @@
 
 namespace edgeseg {
 
-// Each read or write asks for at most 1 GiB: well inside what Linux moves
-// in one call (about 2 GiB) and ssize_t, the 32-bit counts of Windows'
-// ReadFile and WriteFile, and what any C library handles at once.
+// Each read or write asks for at most 1 GiB, well inside every limit it
+// meets: Linux moves at most about 2 GiB in one call, Windows' ReadFile and
+// WriteFile count bytes in 32-bit DWORDs, and any C library's fread and
+// fwrite handle that much at once.
 inline constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 
 // Reads into at most the given room and gives how many bytes arrived: 0 at
