@@ -27,6 +27,7 @@
 #include "driver/chain.h"
 #include "driver/pictures.h"
 #include "edgeseg/edgeseg.h"
+#include "functionsfloat/functionsfloat.h"
 #include "textimagelib/textimagelib.h"
 #include "textroilib/textroilib.h"
 

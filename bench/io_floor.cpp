@@ -1,8 +1,9 @@
 // The I/O floor: what a run costs when it does nothing but its input and
-// output, with every advantage the tool has. Reads the input once, whole,
-// through the tool's own file access (one read into a buffer placed and
-// advised for huge pages), then writes four files of the given sizes under
-// the names edgeseg uses, from one such buffer filled once.
+// output, with every advantage the tool has. Reads the input once, up to its
+// first NUL byte, through the tool's own file access (ReadFileUpToNul: reads
+// of at most 1 MiB each into one buffer, sized from the file's length when
+// that is known), then writes four files of the given sizes under the names
+// edgeseg uses, from one buffer filled once.
 //
 //   io_floor INPUT OUTBASE LABEL_BYTES IN_BMP_BYTES REG_BMP_BYTES GRAD_BMP_BYTES
 

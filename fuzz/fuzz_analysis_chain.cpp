@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "driver/chain.h"
+#include "functionsfloat/functionsfloat.h"
 #include "fuzz_support.h"
 
 using namespace edgeseg;

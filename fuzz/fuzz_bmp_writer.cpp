@@ -5,7 +5,9 @@
 // from the input (SaveBmpFileInBands). After each operation the bitmap must
 // hold what it promises; after each save the file must be the two headers
 // its size gives followed by its rows, bottom row first. Header fields are
-// also checked for sizes far too large to allocate.
+// also checked for sizes far too large to allocate. The gradient picture a
+// run draws from the sums of squares must match, in every form the
+// processor runs, the one drawn from the float gradient.
 
 #include <algorithm>
 #include <array>
@@ -17,7 +19,9 @@
 #include <vector>
 
 #include "bitmap/bitmap.h"
+#include "common/cpu.h"
 #include "displib/displib.h"
+#include "functionsfloat/functionsfloat.h"
 #include "fuzz_support.h"
 // Shared with the tests, which need nothing else of theirs here.
 #include "../tests/byte_fields.h"
@@ -132,6 +136,35 @@ bool InColorMap(const Pixel& p) {
 
 enum class Renderer { kWindowed, kWindowedFloat, kLabels };
 
+// Any window, the float picture of the gradient drawn through it, then, when
+// the window is exact, the picture each form draws from the sums of squares
+// compared with it byte for byte.
+void CheckGradient(TBitmap& bitmap, fuzz::Input& in) {
+  const std::int32_t W = in.SmallInRange(2, 40);
+  const std::int32_t H = in.SmallInRange(2, 40);
+  std::vector<std::uint16_t> samples(static_cast<std::size_t>(W) * H);
+  for (auto& s : samples) s = in.U16();
+  const float low = std::bit_cast<float>(in.U32());
+  const float high = std::bit_cast<float>(in.U32());
+  std::vector<float> gradient(static_cast<std::size_t>(W - 1) * (H - 1));
+  ComputeRobertsGradient(gradient.data(), samples.data(), W, H);
+  RenderWindowedFloat(gradient.data(), bitmap, W - 1, H - 1, low, high);
+  const std::vector<Pixel> plain = PixelsOf(bitmap);
+  for (const Pixel& p : plain) FUZZ_CHECK(p[3] == 0 && InColorMap(p));
+  const GradientWindow window = MakeGradientWindow(low, high);
+  if (!window.exact) return;
+  const Form chosen = ChosenForm();
+  for (const Form form : BuiltForms()) {
+    if (!ProcessorRuns(form)) continue;
+    ForceFormForTesting(form);
+    TBitmap drawn;
+    RenderWindowedGradient(samples.data(), W, 0, H - 1, drawn, window);
+    FUZZ_CHECK(drawn.Width() == W - 1 && drawn.Height() == H - 1);
+    FUZZ_CHECK(PixelsOf(drawn) == plain);
+  }
+  ForceFormForTesting(chosen);
+}
+
 void CheckRender(TBitmap& bitmap, Renderer renderer, fuzz::Input& in) {
   const std::int32_t W = in.SmallInRange(0, 40);
   const std::int32_t H = in.SmallInRange(0, 40);
@@ -184,7 +217,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   TBitmap bitmap;
   for (int step = 0; step < 16 && !in.Empty(); ++step) {
-    switch (in.Byte() % 6) {
+    switch (in.Byte() % 7) {
       case 0:
         CheckResize(bitmap, true, in.SmallInRange(-2, 40));
         break;
@@ -199,6 +232,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       case 4:
         CheckRender(bitmap, Renderer::kLabels, in);
+        break;
+      case 6:
+        CheckGradient(bitmap, in);
         break;
       default:
         CheckSave(bitmap, in.SmallInRange(1, 41), file);

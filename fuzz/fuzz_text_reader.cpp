@@ -1,7 +1,8 @@
 // Fuzzes the text image reader on arbitrary bytes. The size scan and the
 // value reader must agree with a plain model of the format, stay inside the
 // file's bytes and the image, and fail only by throwing std::runtime_error
-// where a value does not convert or runs out.
+// where a value does not convert or runs out. An image read in full is
+// written back with the text writer and must read back the same.
 
 #include <algorithm>
 #include <cstdint>
@@ -11,6 +12,7 @@
 
 #include "fuzz_support.h"
 #include "textimagelib/textimagelib.h"
+#include "textroilib/textroilib.h"
 
 using namespace edgeseg;
 
@@ -94,6 +96,27 @@ void CheckRead(const fuzz::ScratchFile& file, std::string_view bytes,
   }
 }
 
+// An image the reader took in full, written by the text writer, must scan
+// to the same size and read back to the same samples.
+void CheckWriteBack(const fuzz::ScratchFile& file, std::int32_t W, std::int32_t H) {
+  static const fuzz::ScratchFile copy("text_writer");
+  const std::size_t n = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
+  std::vector<std::uint16_t> image(n);
+  try {
+    if (!ReadTextImage(file.Name(), image.data(), W, H)) return;
+  } catch (const std::runtime_error&) {
+    return;
+  }
+  FUZZ_CHECK(WriteTextImage(copy.Name(), image.data(), W, H) == 0);
+  std::int32_t readW = -1;
+  std::int32_t readH = -1;
+  FUZZ_CHECK(ScanTextImageSize(copy.Name(), readW, readH));
+  FUZZ_CHECK(readW == W && readH == H);
+  std::vector<std::uint16_t> again(n);
+  FUZZ_CHECK(ReadTextImage(copy.Name(), again.data(), W, H));
+  FUZZ_CHECK(again == image);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -112,7 +135,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view read = bytes.substr(0, bytes.find('\0'));
   const std::vector<std::string_view> numbers = Numbers(read);
   // As the driver reads an accepted file, then asking for more than is there.
-  if (std::int64_t{W} * H > 0) CheckRead(file, read, numbers, W, H);
+  if (std::int64_t{W} * H > 0) {
+    CheckRead(file, read, numbers, W, H);
+    CheckWriteBack(file, W, H);
+  }
   CheckRead(file, read, numbers, static_cast<std::int32_t>(numbers.size() + 1), 1);
   return 0;
 }

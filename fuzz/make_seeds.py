@@ -88,7 +88,8 @@ def bmp_writer():
     t = "bmp_writer"
     # Operation bytes: 0 width, 1 height (next byte: size + 2), 2 windowed,
     # 3 windowed float, 4 labels (next bytes: W, H, samples, window), 5 save
-    # (next byte: rows a band - 1). A last save follows the operations.
+    # (next byte: rows a band - 1), 6 gradient (next bytes: W - 2, H - 2,
+    # samples, window). A last save follows the operations.
     run = (
         [0, 3 + 2, 1, 2 + 2]
         + [2, 3, 2] + u16s([0, 16, 17, 2040, 4094, 4095]) + u32s([0, 4095])
@@ -102,6 +103,8 @@ def bmp_writer():
     write(t, "driver_sequence", bmp_case(3, 2, run))
     write(t, "largest_header", bmp_case(32768, 32767, [0, 0, 1, 40 + 2, 5, 0]))
     write(t, "header_too_large", bmp_case(32768, 32768, [0, 40 + 2, 1, 0, 5, 0]))
+    samples = [(x * 7919 + y * 104729) % 65536 for y in range(3) for x in range(4)]
+    write(t, "gradient_window", bmp_case(1, 1, [6, 2, 1] + u16s(samples) + u32s([0.0, 100000.0], "<f") + [5, 0]))
     write(t, "reversed_window", bmp_case(1, 1, [2, 4, 1] + u16s([0, 100, 200, 300]) + u32s([200, 100]) + [5, 0]))
 
 

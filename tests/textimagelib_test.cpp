@@ -16,6 +16,7 @@
 
 #include "buffers/buffers.h"
 #include "common/cpu.h"
+#include "common/limits.h"
 #include "textimagelib/blockbits.h"
 #include "forms_support.h"
 #include "test_support.h"

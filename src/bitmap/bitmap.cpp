@@ -12,6 +12,7 @@ namespace {
 
 constexpr std::uint32_t kFileHeaderSize = 14;
 constexpr std::uint32_t kInfoHeaderSize = 40;
+static_assert(kFileHeaderSize + kInfoHeaderSize == kBmpHeaderSize, "the headers are the file header, then the info header");
 
 std::size_t StoreBytes(std::int32_t W, std::int32_t H) {
   // Widths and heights are below 2^31, so 4*W*H stays below 2^64.

@@ -84,7 +84,8 @@ class TBitmap {
 using DrawBand = std::function<void(std::int32_t firstRow, std::int32_t rows, TBitmap& band)>;
 
 // Writes a W x H picture as SaveBmpFile would, without ever holding it
-// whole: the headers, then bands of at most bandRows rows from the bottom of
+// whole, but for a W or H of 0: then the file is the 54 bytes of the
+// headers, where SaveBmpFile writes an empty one. The headers, then bands of at most bandRows rows from the bottom of
 // the picture up, each drawn by draw into one small bitmap and written
 // (bottom row first) before the next is drawn. Throws before anything is
 // written if the picture is too large for a BMP or bandRows is below 1, and

@@ -4,6 +4,7 @@
 
 #include "common/rowblocks.h"
 #include "driver/threshold.h"
+#include "functionsfloat/functionsfloat.h"
 #include "functions/functions.h"
 #include "morfologylib/morfologylib.h"
 

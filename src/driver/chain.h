@@ -11,7 +11,7 @@
 
 #include "buffers/buffers.h"
 #include "driver/runstage.h"
-#include "functionsfloat/functionsfloat.h"
+#include "edgeseg/gradientstats.h"
 
 namespace edgeseg {
 

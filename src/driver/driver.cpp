@@ -11,10 +11,12 @@
 #include <utility>
 
 #include "buffers/buffers.h"
+#include "common/limits.h"
 #include "driver/chain.h"
 #include "driver/pictures.h"
 #include "driver/progress.h"
 #include "fileio/fileio.h"
+#include "functionsfloat/functionsfloat.h"
 #include "textimagelib/textimagelib.h"
 #include "textroilib/textroilib.h"
 

@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <string>
 
-#include "common/limits.h"
-
 namespace edgeseg {
 
 // Throws std::runtime_error when a W x H image (W, H at least 0) has more

@@ -4,6 +4,7 @@
 
 #include "common/rowblocks.h"
 #include "displib/displib.h"
+#include "functionsfloat/functionsfloat.h"
 
 namespace edgeseg {
 

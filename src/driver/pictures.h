@@ -11,7 +11,7 @@
 #include "displib/displib.h"
 #include "driver/progress.h"
 #include "edgeseg/edgeseg.h"
-#include "functionsfloat/functionsfloat.h"
+#include "edgeseg/gradientstats.h"
 
 namespace edgeseg {
 

@@ -12,7 +12,8 @@ struct StageInfo {
   int startPercent;  // from the micro-benchmarks at 4096 x 4096
 };
 
-constexpr std::array<StageInfo, 6> kStages = {{
+// A row for each RunStage, in its order.
+constexpr std::array<StageInfo, static_cast<std::size_t>(RunStage::kCount)> kStages = {{
     {"reading", 0},
     {"gradient", 22},
     {"closing", 34},
@@ -20,6 +21,8 @@ constexpr std::array<StageInfo, 6> kStages = {{
     {"writing labels", 52},
     {"writing pictures", 62},
 }};
+// A stage without its row would have no name.
+static_assert(std::ranges::none_of(kStages, [](const StageInfo& stage) { return stage.name == nullptr; }));
 
 // "edgeseg: writing pictures 99%", the longest line; shorter ones are
 // padded to it so that no character of a longer one stays behind.

@@ -5,7 +5,8 @@
 
 namespace edgeseg {
 
-// The parts of a run, in order, as the line names them.
-enum class RunStage { kReading, kGradient, kClosing, kLabelling, kWritingLabels, kWritingPictures };
+// The parts of a run, in order, as the line names them; kCount is how many
+// there are, not a part.
+enum class RunStage { kReading, kGradient, kClosing, kLabelling, kWritingLabels, kWritingPictures, kCount };
 
 }  // namespace edgeseg

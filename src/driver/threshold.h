@@ -2,7 +2,7 @@
 // The step of the analysis chain that the driver supplies: the threshold
 // that turns the gradient into the edge cells.
 
-#include "functionsfloat/functionsfloat.h"
+#include "edgeseg/gradientstats.h"
 
 namespace edgeseg {
 

@@ -26,15 +26,8 @@ std::span<const char> BeforeFirstNul(std::span<const char> text) {
 }
 
 std::string TemporaryName(const std::string& name, const std::string& suffix) {
-  // 255 bytes is the name limit of the usual file systems (ext4, XFS, tmpfs,
-  // btrfs, APFS); one that allows less fails the create, and then the output
-  // is written in place.
-  constexpr std::size_t kNameMax = 255;
   const std::size_t slash = name.find_last_of('/');
-  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
-  if (start == name.size() || suffix.size() + 1 >= kNameMax) return {};
-  const std::size_t room = kNameMax - 1 - suffix.size();
-  return name.substr(0, start) + "." + name.substr(start, room) + suffix;
+  return TemporaryNameAt(name, slash == std::string::npos ? 0 : slash + 1, suffix);
 }
 
 namespace {

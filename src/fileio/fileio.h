@@ -103,10 +103,10 @@ FileBytes ReadFileUpToNul(const std::string& name);
 // the output fails and the old file stays. The portable build cannot see
 // owners and keeps only the permission bits; it replaces the file a symbolic
 // link leads to, from beside that file, and writes in place only into a file
-// of several links. The Windows build puts the new file in
-// place with ReplaceFileW, which keeps the old one's ACL and attributes;
-// it refuses a read-only output and one that another program holds open,
-// and writes a device (NUL, CON) or a pipe through its name.
+// of several links. The Windows build puts the new file in place with
+// ReplaceFileW, which keeps the old one's ACL and attributes; it refuses a
+// read-only output and one that another program holds open, and writes a
+// device (NUL, CON) or a pipe through its name.
 void WriteWholeFile(const std::string& name,
                     std::initializer_list<std::span<const std::byte>> pieces);
 

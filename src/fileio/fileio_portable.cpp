@@ -58,9 +58,6 @@ void WritePieces(std::FILE* file, const NextPiece& next) {
   }
 }
 
-// Tries a new random name this many times when the one drawn is taken.
-constexpr int kNameAttempts = 100;
-
 // Creates a new file beside target under a random temporary name and gives
 // it, open for writing, with its name in created. The exclusive open ("x")
 // never takes a name that is there already, whoever put it there: another
@@ -70,8 +67,7 @@ constexpr int kNameAttempts = 100;
 std::FILE* CreateTemporaryBeside(const std::string& target, std::string& created) {
   std::random_device random;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    const std::uint64_t draw = std::uint64_t{random()} << 32 | random();
-    created = TemporaryName(target, ".edgeseg-" + std::to_string(draw));
+    created = TemporaryName(target, RandomTemporarySuffix<std::string>(random));
     if (created.empty()) break;
     if (std::FILE* const file = std::fopen(created.c_str(), "wbx")) return file;
     std::error_code error;

@@ -363,7 +363,7 @@ std::string RandomTemporaryName(const std::string& output) {
   }
   char hex[17];
   std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(bits));
-  return TemporaryName(output, ".edgeseg-" + std::string(hex));
+  return TemporaryName(output, kTemporaryMark + std::string(hex));
 }
 
 // How many taken names a run tries before it gives up; another run's name

@@ -157,20 +157,14 @@ BOOL WINAPI RemoveTemporaryAndEnd(DWORD event) {
   ::ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
-// The temporary name of an output: beside it, a dot, as much of its name as
-// the limit of 255 UTF-16 units a name leaves room for, and suffix. Empty
-// when the name has no last component.
+// The temporary name of an output (TemporaryNameAt), its last component
+// starting after the last slash or backslash, or after a drive's colon.
 std::wstring TemporaryNameBeside(const std::wstring& name, const std::wstring& suffix) {
-  constexpr std::size_t kNameMax = 255;
   std::size_t start = name.find_last_of(L"\\/");
   start = start == std::wstring::npos ? 0 : start + 1;
   if (start == 0 && name.size() >= 2 && name[1] == L':') start = 2;  // "C:res", the drive's current folder
-  if (start == name.size()) return {};
-  return name.substr(0, start) + L"." + name.substr(start, kNameMax - 1 - suffix.size()) + suffix;
+  return TemporaryNameAt(name, start, suffix);
 }
-
-// Tries a new random name this many times when the one drawn is taken.
-constexpr int kNameAttempts = 100;
 
 // An output's temporary file: created anew under a random name that no one
 // else has, shared with nobody but a deleter, and removed again unless
@@ -181,8 +175,7 @@ class TemporaryFile {
   explicit TemporaryFile(const std::wstring& target) {
     std::random_device random;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-      const std::uint64_t draw = std::uint64_t{random()} << 32 | random();
-      name_ = TemporaryNameBeside(target, L".edgeseg-" + std::to_wstring(draw));
+      name_ = TemporaryNameBeside(target, RandomTemporarySuffix<std::wstring>(random));
       if (name_.empty() || name_.size() >= std::size(gTemporary)) return;
       TemporaryLock lock;
       handle_ = ::CreateFileW(name_.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,

@@ -9,10 +9,11 @@
 #include <string>
 
 #include "buffers/buffers.h"
-#include "common/limits.h"
 #include "common/rowblocks.h"
 #include "driver/chain.h"
+#include "driver/driver.h"
 #include "driver/pictures.h"
+#include "functionsfloat/functionsfloat.h"
 
 namespace edgeseg {
 
@@ -21,7 +22,11 @@ namespace {
 // The shapes the chain cannot take, refused before any work.
 void CheckShape(std::int32_t width, std::int32_t height, std::ptrdiff_t rowStride) {
   if (width <= 3 || height <= 3) throw Error("image side of 3 or less");
-  if (std::int64_t{width} * height > kMaxImagePixels) throw Error("image of more than 2^31 - 1 pixels");
+  try {
+    CheckImageSize(width, height);  // the command's limit and message
+  } catch (const std::runtime_error& error) {
+    throw Error(error.what());
+  }
   if (rowStride < width) throw Error("row stride below the width");
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The zero samples of 64 16-bit samples as a bit mask, bit i for sample i,
 // for the flood fill's run finder. A plain form, which every build has, and
-// an SSE2 form where the compiler targets SSE2 (every x86-64 build); the
+// an SSE2 form where the compiler targets SSE2 and the build is not the
+// portable one (EDGESEG_PLAIN_FORMS_ONLY), so every other x86-64 build; the
 // unsuffixed name is the fastest form the build has. The forms give the same
 // bits for every block, which the tests check side by side. Defined here, so
 // that the loop that calls it once a word can inline it.

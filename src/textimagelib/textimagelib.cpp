@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "common/cpu.h"
+#include "common/limits.h"
 #include "fileio/fileio.h"
 #include "textimagelib/blockbits.h"
 

@@ -13,8 +13,6 @@
 #include <span>
 #include <string>
 
-#include "common/limits.h"
-
 namespace edgeseg {
 
 // Sets width and height to the image's size, or to 0 when the file is
