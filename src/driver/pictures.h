@@ -49,7 +49,7 @@ class PictureBands {
 
  private:
   Picture which_;
-  const PictureSources& from_;
+  PictureSources from_;  // a copy: a few pointers, and none left dangling by a temporary
   std::int32_t width_;
   std::int32_t height_;
   SampleWindow inputWindow_;
