@@ -276,9 +276,7 @@ TEST(BinarizeGradient, MarksSamplesStrictlyAboveTheThreshold) {
 TEST(BinarizeRobertsGradient, MarksWhatTheFloatGradientMarks) {
   const test::ShapeRange shapes[] = {{2, 40, 2, 60, 60}, {41, 300, 2, 9, 20}, {4097, 5000, 2, 3, 2}};
   test::ForEachRandomShape(shapes, [](std::mt19937& random, std::int32_t W, std::int32_t H, std::uint32_t seed) {
-    const std::uint32_t amplitude = std::uint32_t{4} << random() % 15;
-    std::vector<std::uint16_t> image(static_cast<std::size_t>(W) * H);
-    for (auto& v : image) v = static_cast<std::uint16_t>(random() % amplitude);
+    const std::vector<std::uint16_t> image = test::RandomGradientSamples(random, W, H);
     std::vector<float> gradient(static_cast<std::size_t>(W - 1) * (H - 1));
     ComputeRobertsGradient(gradient.data(), image.data(), W, H);
     const float some = gradient[random() % gradient.size()];

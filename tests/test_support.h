@@ -56,6 +56,16 @@ void ForEachRandomShape(std::span<const ShapeRange> ranges, Check check) {
   }
 }
 
+// W x H random samples whose differences span from a few steps to the
+// whole 16-bit range (a power of two from 4 to 65536 drawn first), for the
+// gradient's fast paths, whose sums of squares pass 2^24 only at the top.
+inline std::vector<std::uint16_t> RandomGradientSamples(std::mt19937& random, std::int32_t W, std::int32_t H) {
+  const std::uint32_t amplitude = std::uint32_t{4} << random() % 15;
+  std::vector<std::uint16_t> image(static_cast<std::size_t>(W) * static_cast<std::size_t>(H));
+  for (auto& v : image) v = static_cast<std::uint16_t>(random() % amplitude);
+  return image;
+}
+
 // Rows of characters: '.' is 0, '#' is 1, 'K' is the key 65535, and a digit
 // is its value.
 inline std::vector<std::uint16_t> MaskFromRows(const std::vector<std::string>& rows) {
