@@ -379,15 +379,21 @@ EDGESEG_END_AVX512_FORMS
 
 void RenderLabels(const std::uint16_t* labels, TBitmap& bitmap, std::int32_t W, std::int32_t H) {
   PrepareBitmap(bitmap, W, H);
-  auto paint = PaintLabels;
+  const auto paintRows = [&](auto paint) {
+    for (std::int32_t y = 0; y < H; ++y) {
+      paint(labels + static_cast<std::size_t>(y) * static_cast<std::size_t>(W), static_cast<std::size_t>(W),
+            bitmap.RowPixels(y).data());
+    }
+  };
 #if EDGESEG_HAS_X86_FORMS
-  if (ChosenForm() == Form::kAvx512) paint = PaintLabelsAvx512;
-  if (ChosenForm() == Form::kAvx2) paint = PaintLabelsAvx2;
-#endif
-  for (std::int32_t y = 0; y < H; ++y) {
-    paint(labels + static_cast<std::size_t>(y) * static_cast<std::size_t>(W), static_cast<std::size_t>(W),
-          bitmap.RowPixels(y).data());
+  // Short rows stay with the plain loop, inlined here: a call a row would
+  // cost a narrow picture more than its row.
+  if (W >= 0 && static_cast<std::size_t>(W) >= kShortRowWidth && ChosenForm() >= Form::kAvx2) {
+    if (ChosenForm() == Form::kAvx512) return paintRows(PaintLabelsAvx512);
+    return paintRows(PaintLabelsAvx2);
   }
+#endif
+  paintRows([](const std::uint16_t* row, std::size_t count, std::uint8_t* pixel) { PaintLabels(row, count, pixel); });
 }
 
 }  // namespace edgeseg

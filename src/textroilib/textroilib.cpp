@@ -179,13 +179,12 @@ std::int32_t WriteTextImage(const std::string& name, const std::uint16_t* image,
   // Only AVX-512 has forms of its own: an AVX2 one that placed each sample
   // with one 8-byte store was no faster than the plain loop on labels,
   // which come in runs.
+  // Rows of fewer than eight samples, which the AVX-512 form would write
+  // the plain way, take the plain loop inlined, with no call a row.
   std::size_t (*furtherDigits)(const std::uint16_t*, std::size_t) = FurtherDigits;
-  char* (*append)(char*, const std::uint16_t*, std::size_t) = AppendSamples;
 #if EDGESEG_HAS_X86_FORMS
-  if (ChosenForm() == Form::kAvx512) {
-    furtherDigits = FurtherDigitsAvx512;
-    append = AppendSamplesAvx512;
-  }
+  if (ChosenForm() == Form::kAvx512) furtherDigits = FurtherDigitsAvx512;
+  const bool avx512 = ChosenForm() == Form::kAvx512 && width >= 8;
 #endif
   // The length the text must have: a digit and a separator per sample, plus
   // the further digits of values from 10 up.
@@ -203,7 +202,11 @@ std::int32_t WriteTextImage(const std::string& name, const std::uint16_t* image,
       const std::size_t room = static_cast<std::size_t>(piece.get() + kPieceBytes - out) / kMaxSampleText;
       const std::size_t take = std::min(width - x, room);
       if (take == 0) break;
-      out = append(out, image + y * width + x, take);
+#if EDGESEG_HAS_X86_FORMS
+      out = avx512 ? AppendSamplesAvx512(out, image + y * width + x, take) : AppendSamples(out, image + y * width + x, take);
+#else
+      out = AppendSamples(out, image + y * width + x, take);
+#endif
       x += take;
       if (x == width) {
         out[-1] = '\n';
