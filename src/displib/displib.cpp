@@ -101,7 +101,6 @@ std::uint32_t CountBreakpoints(const std::array<std::uint64_t, 255>& from, std::
   return count;
 }
 
-
 }  // namespace
 
 SampleWindow MakeSampleWindow(std::int32_t low, std::int32_t high) {

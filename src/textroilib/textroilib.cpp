@@ -183,8 +183,9 @@ std::int32_t WriteTextImage(const std::string& name, const std::uint16_t* image,
   // the plain way, take the plain loop inlined, with no call a row.
   std::size_t (*furtherDigits)(const std::uint16_t*, std::size_t) = FurtherDigits;
 #if EDGESEG_HAS_X86_FORMS
-  if (ChosenForm() == Form::kAvx512) furtherDigits = FurtherDigitsAvx512;
-  const bool avx512 = ChosenForm() == Form::kAvx512 && width >= 8;
+  const bool avx512Form = ChosenForm() == Form::kAvx512;
+  if (avx512Form) furtherDigits = FurtherDigitsAvx512;
+  const bool avx512 = avx512Form && width >= 8;
 #endif
   // The length the text must have: a digit and a separator per sample, plus
   // the further digits of values from 10 up.
